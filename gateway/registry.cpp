@@ -1,0 +1,104 @@
+// The port records, the lookup of a KELBport object, and opening and
+// closing boards with the library lock that keeps MATLAB from unloading us
+// while a board is open.
+#include "gateway/registry.h"
+
+#include <cstring>
+
+#include "gateway/params.h"
+#include "handlers.h"
+#include "kelbtext.h"
+#include "models/modeltable.h"
+#include "transport.h"
+
+KELBstruct Port[KELBMAXPORTS];
+int32_t KELBcount;
+
+KELBstruct *FindPort(const char *name) {
+    for (int32_t i = 0; i < KELBcount; ++i)
+        if (KELBsameText(Port[i].Name, name)) return &Port[i];
+    return nullptr;
+}
+
+KELBstruct *RegisterPort(const char *name, const ModelEntry *model, int32_t device) {
+    KELBstruct *port = &Port[KELBcount];
+    std::memset(port, 0, sizeof *port);
+    KELBcopyText(port->Name, name);
+    KELBcopyText(port->ModelTag, model->ModelTag);
+    port->Device = device;
+    port->Dac2Default = mxGetNaN();
+    port->WatchdogTimeout = 1.0;
+    port->Handle = KELBnotOpen();
+    port->ReadFcn = model->ReadFcn;
+    port->WriteFcn = model->WriteFcn;
+    port->HelpFcn = model->HelpFcn;
+    ++KELBcount;
+    return port;
+}
+
+// Only the Port field chooses the record.  An empty struct array carries the
+// field names but no element to read them from.
+KELBstruct *GetObjectPort(const mxArray *object) {
+    bool isPort = mxIsStruct(object) && mxGetNumberOfElements(object) > 0;
+    for (int f = 0; isPort && f < KELBFIELDCOUNT; ++f) {
+        const char *name = mxGetFieldNameByNumber(object, f);
+        isPort = name && KELBsameText(name, SetupFieldNames[static_cast<std::size_t>(f)]);
+    }
+    if (!isPort) {
+        mexErrMsgTxt("The second input argument must be a \"KELBport\" object.");
+        return nullptr;
+    }
+    const mxArray *field = mxGetFieldByNumber(object, 0, KELB_PORT);
+    char name[KELBNAMELEN];
+    if (!field || !mxIsChar(field) || mxGetString(field, name, KELBNAMELEN) != 0) {
+        mexErrMsgTxt("Invalid KELBport name (too long).");
+        return nullptr;
+    }
+    KELBstruct *port = FindPort(name);
+    if (!port) mexErrMsgTxt("The object is not found in the list of active KELBport devices.");
+    return port;
+}
+
+int32_t Open(KELBstruct *port, int, mxArray *plhs[], int, const mxArray *prhs[]) {
+    // Parameters come from an object, never from a name; they and the
+    // output are settled before the board is touched, so "Out of memory."
+    // leaves the record, the board and the lock as they were.
+    KELBstruct updated = *port;
+    if (!mxIsChar(prhs[0])) SetPortParams(&updated, prhs[0]);
+    mxArray *out = CreateOutStructure(&updated);
+    port->Dac2Default = updated.Dac2Default;
+    port->WatchdogTimeout = updated.WatchdogTimeout;
+    port->ReadError = updated.ReadError;
+    port->WriteError = updated.WriteError;
+
+    int32_t status = 1;
+    if (!PortIsOpen(port)) USBopen(port);
+    if (PortIsOpen(port)) {
+        mexLock();
+        status = 0;
+    }
+    plhs[0] = out;
+    return status;
+}
+
+int32_t Close(KELBstruct *port, int, mxArray *[], int, const mxArray *[]) {
+    if (!PortIsOpen(port)) return 1;
+    USBclose(port);
+    mexUnlock();
+    return 0;
+}
+
+int32_t CloseAll(KELBstruct *, int, mxArray *[], int, const mxArray *[]) {
+    for (int32_t i = 0; i < KELBcount; ++i) {
+        if (PortIsOpen(&Port[i])) {
+            USBclose(&Port[i]);
+            mexUnlock();
+        }
+    }
+    while (mexIsLocked()) mexUnlock();
+    return 0;
+}
+
+void ExitFcn(void) {
+    CloseAll(nullptr, 0, nullptr, 0, nullptr);
+}

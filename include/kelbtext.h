@@ -1,0 +1,33 @@
+// Names that MATLAB code supplies are compared without regard to letter case;
+// text fields are fixed arrays filled by bounded copies.
+#ifndef KELB_TEXT_H
+#define KELB_TEXT_H
+
+#include <cstddef>
+
+inline char KELBlower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Equal as whole zero-terminated texts, letter case ignored.
+inline bool KELBsameText(const char *a, const char *b) {
+    for (; *a && *b; ++a, ++b)
+        if (KELBlower(*a) != KELBlower(*b)) return false;
+    return *a == *b;
+}
+
+// text begins with prefix, letter case ignored; only strlen(prefix)
+// characters are compared and a shorter text never matches.
+inline bool KELBbeginsWith(const char *text, const char *prefix) {
+    for (; *prefix; ++text, ++prefix)
+        if (*text == '\0' || KELBlower(*text) != KELBlower(*prefix)) return false;
+    return true;
+}
+
+// Bounded copy that always leaves a terminator.
+template <std::size_t N>
+void KELBcopyText(char (&dst)[N], const char *src) {
+    std::size_t i = 0;
+    for (; i + 1 < N && src[i]; ++i) dst[i] = src[i];
+    dst[i] = '\0';
+}
+
+#endif
