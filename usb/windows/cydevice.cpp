@@ -1,0 +1,124 @@
+// CCyDevice: opening a device by index, the driver queries, and closing.
+#include <cstring>
+
+#include "cydevice.h"
+
+CCyDevice::CCyDevice(HWND window, GUID guid, bool open) : NotifyWindow(window), InterfaceGuid(guid) {
+    if (window) {
+        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+        filter.dbcc_size = sizeof(filter);
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = guid;
+        InterfaceNotification = oslayer::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    }
+    if (open) OpenDevice(0);
+}
+
+CCyDevice::~CCyDevice() {
+    ReleaseConfigs();
+    if (InterfaceNotification) oslayer::UnregisterDeviceNotification(InterfaceNotification);
+}
+
+bool CCyDevice::SendControlRequest(DWORD code, void *buffer, DWORD size) {
+    if (!IsOpen()) return false;
+    DWORD returned = 0;
+    BOOL ok = oslayer::DeviceIoControl(DeviceHandle, code, buffer, size, buffer, size, &returned, nullptr);
+    BytesReturned = returned;
+    return ok && returned == size;
+}
+
+// A 1- or 4-byte answer; 0 when the driver does not give one.
+uint32_t CCyDevice::QueryValue(DWORD code, DWORD size) {
+    uint8_t answer[4] = {};
+    if (!SendControlRequest(code, answer, size) || BytesReturned == 0) return 0;
+    return static_cast<uint32_t>(answer[0] | answer[1] << 8 | answer[2] << 16) | static_cast<uint32_t>(answer[3]) << 24;
+}
+
+bool CCyDevice::OpenDevice(uint8_t index) {
+    if (IsOpen()) CloseDevice();
+    if (!OpenDriverHandle(index)) {
+        DeviceHandle = INVALID_HANDLE_VALUE;
+        DeviceIndex = 0;
+        return false;
+    }
+    DeviceIndex = index;
+
+    ReadDeviceDescriptor();
+    ReadLanguageId();
+    ReadStringDescriptor(DeviceDescriptor[14], Manufacturer);
+    ReadStringDescriptor(DeviceDescriptor[15], Product);
+    ReadStringDescriptor(DeviceDescriptor[16], SerialNumber);
+
+    UsbAddress = static_cast<uint8_t>(QueryValue(CYIOCTL_GET_ADDRESS, 1));
+    std::memset(DeviceName, 0, sizeof(DeviceName));
+    SendControlRequest(CYIOCTL_DEVICE_NAME, DeviceName, CYNAMELEN);
+    DeviceName[CYNAMELEN - 1] = 0;  // the driver's text need not be terminated
+    std::memset(FriendlyName, 0, sizeof(FriendlyName));
+    SendControlRequest(CYIOCTL_FRIENDLY_NAME, FriendlyName, CYNAMELEN);
+    FriendlyName[CYNAMELEN - 1] = 0;
+    DriverVersion = QueryValue(CYIOCTL_DRIVER_VERSION, 4);
+    UsbdiVersion = QueryValue(CYIOCTL_USBDI_VERSION, 4);
+    HighSpeed = QueryValue(CYIOCTL_BUS_SPEED, 4) == CYUSB_HIGH_SPEED;
+
+    // Room for two configurations; any further ones are not read.
+    for (int i = 0; i < ConfigCount && i < MAX_CONFIGS; i++) {
+        uint32_t length = ReadConfigDescriptor(static_cast<uint8_t>(i));
+        if (length) Configurations[i] = new CCyConfiguration(ConfigDescriptors[i], length, DeviceHandle);
+    }
+
+    ControlEndpoint = new CCyControlEndPoint(DeviceHandle, nullptr);
+    ControlEndpoint->DescriptorLength = 7;
+    ControlEndpoint->DescriptorType = USB_ENDPOINT_DESCRIPTOR_TYPE;
+    ControlEndpoint->Address = 0;
+    ControlEndpoint->Attributes = EP_CONTROL;
+    ControlEndpoint->MaxPacketSize = MaxPacketSize0;
+    ControlEndpoint->Interval = 0;
+
+    // Left open: the caller may still talk to endpoint 0.
+    if (!Configurations[0] || Configurations[0]->AltInterfaces == 0) return false;
+
+    SelectConfig(0);
+
+    if (InterfaceNotification) {
+        DEV_BROADCAST_HANDLE filter{};
+        filter.dbch_size = sizeof(filter);
+        filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+        filter.dbch_handle = DeviceHandle;
+        HandleNotification = oslayer::RegisterDeviceNotificationA(NotifyWindow, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    }
+    return true;
+}
+
+void CCyDevice::ReleaseConfigs() {
+    for (int i = 0; i < MAX_CONFIGS; i++) {
+        delete Configurations[i];  // frees the interface and endpoint objects, not entry 0
+        Configurations[i] = nullptr;
+        delete[] ConfigDescriptors[i];
+        ConfigDescriptors[i] = nullptr;
+    }
+    DeleteEndPoint(ControlEndpoint);
+    ControlEndpoint = nullptr;
+    Endpoints = nullptr;
+}
+
+void CCyDevice::CloseDevice() {
+    CloseDriverHandle();
+    std::memset(DeviceDescriptor, 0, sizeof(DeviceDescriptor));
+    ReleaseConfigs();
+    IsocInEndpoint = IsocOutEndpoint = nullptr;
+    BulkInEndpoint = BulkOutEndpoint = nullptr;
+    InterruptInEndpoint = InterruptOutEndpoint = nullptr;
+    DeviceCount = 0;
+    ConfigCount = 0;
+    InterfaceCount = 0;
+    AltInterfaceCount = 0;
+}
+
+void CCyDevice::CloseDriverHandle() {
+    if (!IsOpen()) return;
+    if (HandleNotification && !oslayer::UnregisterDeviceNotification(HandleNotification))
+        throw CyCloseError{CLOSE_NOTIFICATION_FAILED};
+    if (!oslayer::CloseHandle(DeviceHandle)) throw CyCloseError{CLOSE_HANDLE_FAILED};
+    DeviceHandle = INVALID_HANDLE_VALUE;
+    HandleNotification = nullptr;
+}

@@ -1,0 +1,158 @@
+// The endpoint base: construction from a descriptor, the direct and buffered
+// requests, waiting with a time limit, finishing, and the pipe abort.
+#include <cstring>
+#include <new>
+
+#include "endpoints.h"
+
+CCyUSBEndPoint::CCyUSBEndPoint(HANDLE handle, const uint8_t *descriptor)
+    : hDevice(handle), DescriptorLength(0), DescriptorType(0), Address(0), Attributes(0), MaxPacketSize(0),
+      PacketsPerFrame(0), Interval(0), Timeout(ENDPOINT_TIMEOUT_MS), UsbStatus(0), DriverStatus(0),
+      BytesTransferred(0), LastError(0), IsIn(false), TransferMode(Direct) {
+    if (descriptor) {
+        DescriptorLength = descriptor[0];
+        DescriptorType = descriptor[1];
+        Address = descriptor[2];
+        Attributes = descriptor[3];
+        uint16_t wMaxPacketSize = static_cast<uint16_t>(descriptor[4] | descriptor[5] << 8);
+        // High-bandwidth endpoints move up to three packets per microframe.
+        PacketsPerFrame = static_cast<uint16_t>(((wMaxPacketSize >> 11) & 3) + 1);
+        MaxPacketSize = static_cast<uint16_t>((wMaxPacketSize & 0x7FF) * PacketsPerFrame);
+        Interval = descriptor[6];
+        IsIn = (Address & 0x80) != 0;
+    }
+}
+
+uint8_t *CCyUSBEndPoint::BeginDirectTransfer(uint8_t *buffer, LONG length, OVERLAPPED *ov) {
+    if (hDevice == INVALID_HANDLE_VALUE || length < 0) return nullptr;
+    uint8_t *context = new uint8_t[sizeof(TransferHeader)];
+    TransferHeader *header = new (context) TransferHeader{};
+    header->EndpointAddress = Address;
+    // The record goes in, the data straight into the caller's buffer.
+    oslayer::DeviceIoControl(hDevice, CYIOCTL_DIRECT_TRANSFER, context, sizeof(TransferHeader), buffer,
+                             static_cast<DWORD>(length), nullptr, ov);
+    UsbStatus = header->UsbStatus;
+    DriverStatus = header->DriverStatus;
+    LastError = oslayer::GetLastError();
+    return context;
+}
+
+uint8_t *CCyUSBEndPoint::BeginBufferedTransfer(uint8_t *buffer, LONG length, OVERLAPPED *ov) {
+    if (hDevice == INVALID_HANDLE_VALUE || length < 0) return nullptr;
+    DWORD size = sizeof(TransferHeader) + static_cast<DWORD>(length);
+    uint8_t *context = new uint8_t[size]();
+    TransferHeader *header = new (context) TransferHeader{};
+    header->EndpointAddress = Address;
+    header->DataOffset = sizeof(TransferHeader);
+    header->DataLength = static_cast<uint32_t>(length);
+    if (length > 0) std::memcpy(context + sizeof(TransferHeader), buffer, static_cast<size_t>(length));
+    oslayer::DeviceIoControl(hDevice, CYIOCTL_BUFFERED_TRANSFER, context, size, context, size, nullptr, ov);
+    UsbStatus = header->UsbStatus;
+    DriverStatus = header->DriverStatus;
+    LastError = oslayer::GetLastError();
+    return context;
+}
+
+uint8_t *CCyUSBEndPoint::ByTransferMode(uint8_t *buffer, LONG length, OVERLAPPED *ov) {
+    if (hDevice == INVALID_HANDLE_VALUE) return nullptr;
+    if (TransferMode == Direct) return BeginDirectTransfer(buffer, length, ov);
+    return BeginBufferedTransfer(buffer, length, ov);
+}
+
+bool CCyUSBEndPoint::FinishTransfer(uint8_t *buffer, LONG &length, OVERLAPPED *ov, uint8_t *context,
+                                    IsoPacketInfo *packetInfos) {
+    if (!context) {  // nothing was sent
+        length = 0;
+        BytesTransferred = 0;
+        return false;
+    }
+    const TransferHeader *header = reinterpret_cast<const TransferHeader *>(context);
+    DWORD transferred = 0;
+    bool ok = oslayer::GetOverlappedResult(hDevice, ov, &transferred, FALSE) != 0;
+
+    // The count includes the record when the data travelled behind it.  Never
+    // trust it past what was asked for: the copies below depend on it.
+    LONG asked = length;
+    uint32_t moved = transferred > header->DataOffset ? transferred - header->DataOffset : 0;
+    if (moved > static_cast<uint32_t>(asked > 0 ? asked : 0)) moved = static_cast<uint32_t>(asked > 0 ? asked : 0);
+    length = static_cast<LONG>(moved);
+    BytesTransferred = moved;
+    UsbStatus = header->UsbStatus;
+    DriverStatus = header->DriverStatus;
+
+    if (IsIn && TransferMode == Buffered && length > 0)
+        std::memcpy(buffer, context + header->DataOffset, static_cast<size_t>(length));
+    if (packetInfos && length > 0) {
+        std::memset(packetInfos, 0, header->PacketInfoLength);
+        std::memcpy(packetInfos, context + header->PacketInfoOffset, header->PacketInfoLength);
+    }
+    delete[] context;
+    return ok && UsbStatus == 0 && DriverStatus == 0;
+}
+
+bool CCyUSBEndPoint::WaitForTransfer(OVERLAPPED *ov) {
+    LastError = oslayer::GetLastError();
+    if (LastError == ERROR_SUCCESS) return true;  // completed at once
+    if (LastError != ERROR_IO_PENDING) return false;
+    DWORD waited = oslayer::WaitForSingleObject(ov->hEvent, Timeout);
+    if (waited == WAIT_OBJECT_0) return true;
+    if (waited == WAIT_TIMEOUT) {
+        // The buffers stay the driver's until the aborted request completes.
+        AbortPipe();
+        oslayer::WaitForSingleObject(ov->hEvent, INFINITE);
+    }
+    return false;
+}
+
+bool CCyUSBEndPoint::Transfer(uint8_t *buffer, LONG &length, IsoPacketInfo *packetInfos) {
+    OVERLAPPED ov{};
+    ov.hEvent = oslayer::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!ov.hEvent) {  // without an event there is no safe way to wait
+        LastError = oslayer::GetLastError();
+        length = 0;
+        BytesTransferred = 0;
+        return false;
+    }
+    uint8_t *context = BeginTransfer(buffer, length, &ov);
+    // A begin that sent nothing leaves nothing to wait for.
+    bool waited = context && WaitForTransfer(&ov);
+    bool finished = FinishTransfer(buffer, length, &ov, context, packetInfos);
+    oslayer::CloseHandle(ov.hEvent);
+    return waited && finished;
+}
+
+bool CCyUSBEndPoint::AbortPipe() {
+    uint8_t address = Address;
+    DWORD returned = 0;
+    return oslayer::DeviceIoControl(hDevice, CYIOCTL_ABORT_PIPE, &address, 1, nullptr, 0, &returned, nullptr) != 0;
+}
+
+CCyBulkEndPoint::CCyBulkEndPoint(HANDLE handle, const uint8_t *descriptor) : CCyUSBEndPoint(handle, descriptor) {}
+
+uint8_t *CCyBulkEndPoint::BeginTransfer(uint8_t *buffer, LONG length, OVERLAPPED *ov) {
+    return ByTransferMode(buffer, length, ov);
+}
+
+CCyInterruptEndPoint::CCyInterruptEndPoint(HANDLE handle, const uint8_t *descriptor)
+    : CCyUSBEndPoint(handle, descriptor) {}
+
+uint8_t *CCyInterruptEndPoint::BeginTransfer(uint8_t *buffer, LONG length, OVERLAPPED *ov) {
+    return ByTransferMode(buffer, length, ov);
+}
+
+CCyUSBEndPoint *CreateEndPoint(HANDLE handle, const uint8_t *descriptor) {
+    switch (descriptor[3]) {
+    case EP_CONTROL: return new CCyControlEndPoint(handle, descriptor);
+    case EP_ISOC: return new CCyIsocEndPoint(handle, descriptor);
+    case EP_BULK: return new CCyBulkEndPoint(handle, descriptor);
+    case EP_INTERRUPT: return new CCyInterruptEndPoint(handle, descriptor);
+    default: return nullptr;  // synchronisation or usage bits set: no object
+    }
+}
+
+void DeleteEndPoint(CCyUSBEndPoint *endpoint) {
+    if (auto *control = dynamic_cast<CCyControlEndPoint *>(endpoint)) delete control;
+    else if (auto *isoc = dynamic_cast<CCyIsocEndPoint *>(endpoint)) delete isoc;
+    else if (auto *bulk = dynamic_cast<CCyBulkEndPoint *>(endpoint)) delete bulk;
+    else if (auto *interrupt = dynamic_cast<CCyInterruptEndPoint *>(endpoint)) delete interrupt;
+}
