@@ -1,0 +1,317 @@
+// The state of the virtual bus and the test-facing calls on it.
+#include <strings.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "sim/usb/bus.h"
+
+namespace kelbsim {
+
+static constexpr const char *kModelNames[] = {"TIRK", "SORVANDEL", "FELDAR", "MORSIVAN",
+                                              "GASPILODEN"};
+static constexpr int kModelCount = 5;
+
+Bus &TheBus() {
+    static Bus bus;
+    return bus;
+}
+
+Device *FindDevice(int id) {
+    for (auto &dev : TheBus().devices) {
+        if (dev->id == id) return dev.get();
+    }
+    return nullptr;
+}
+
+uint64_t NowMs() {
+    using namespace std::chrono;
+    static const steady_clock::time_point start = steady_clock::now();
+    auto real = duration_cast<milliseconds>(steady_clock::now() - start).count();
+    return static_cast<uint64_t>(real) + TheBus().virtualMs;
+}
+
+static bool Listed(const Device &dev) { return dev.present && NowMs() >= dev.appearsAt; }
+
+std::string DefaultProduct(int model) {
+    if (model < 0 || model >= kModelCount) return "KELBIO board";
+    return std::string("KELBIO ") + kModelNames[model] + " board (0." + std::to_string(model) + ")";
+}
+
+int ModelOfProduct(const std::string &product) {
+    size_t open = product.rfind('(');
+    if (open == std::string::npos) return kNoModel;
+    std::string tag = product.substr(open);
+    for (int m = 0; m < kModelCount; m++) {
+        if (tag == "(0." + std::to_string(m) + ")") return m;
+    }
+    return kNoModel;
+}
+
+Device *AddDevice(Identity identity, int model, bool silent, size_t position) {
+    Bus &bus = TheBus();
+    auto dev = std::make_unique<Device>();
+    dev->id = bus.nextId++;
+    dev->usb.id = dev->id;
+    dev->identity = std::move(identity);
+    dev->model = model;
+    dev->silent = silent;
+    if (model != kNoModel) dev->plant.reset(PlantCreate(model));
+    Device *raw = dev.get();
+    if (position > bus.devices.size()) position = bus.devices.size();
+    bus.devices.insert(bus.devices.begin() + static_cast<std::ptrdiff_t>(position), std::move(dev));
+    return raw;
+}
+
+int AddBoard(const BoardSpec &spec) {
+    Identity id;
+    id.vendorId = spec.vendorId;
+    id.productId = spec.productId;
+    id.strings = {"", "KELBIO", spec.product.empty() ? DefaultProduct(spec.model) : spec.product};
+    id.iManufacturer = 1;
+    id.iProduct = spec.hasProduct ? 2 : 0;
+    id.interfaces = {0};
+    id.endpoints = {0x02, 0x86};
+    return AddDevice(std::move(id), spec.model, spec.silent, TheBus().devices.size())->id;
+}
+
+int AddBoard(int model) {
+    BoardSpec spec;
+    spec.model = model;
+    return AddBoard(spec);
+}
+
+int AddFX2() {
+    // The chip's own descriptors: no strings; interface 0 with the loader's
+    // endpoints.
+    Identity id;
+    id.vendorId = 0x04B4;
+    id.productId = 0x8613;
+    id.strings = {""};
+    id.interfaces = {0};
+    id.endpoints = {0x01, 0x81, 0x02, 0x04, 0x86, 0x88};
+    Device *dev = AddDevice(std::move(id), kNoModel, false, TheBus().devices.size());
+    dev->fx2 = true;
+    dev->cpuReset = true;
+    dev->memory[kCPUCS] = 1;
+    return dev->id;
+}
+
+void Unplug(int device) {
+    if (Device *dev = FindDevice(device)) dev->present = false;
+}
+
+std::vector<int> Devices() {
+    std::vector<int> ids;
+    for (auto &dev : TheBus().devices) {
+        if (Listed(*dev)) ids.push_back(dev->id);
+    }
+    return ids;
+}
+
+bool Present(int device) {
+    Device *dev = FindDevice(device);
+    return dev != nullptr && Listed(*dev);
+}
+
+std::string Product(int device) {
+    Device *dev = FindDevice(device);
+    if (dev == nullptr || dev->identity.iProduct == 0 ||
+        dev->identity.iProduct >= dev->identity.strings.size()) {
+        return "";
+    }
+    return dev->identity.strings[dev->identity.iProduct];
+}
+
+int Model(int device) {
+    Device *dev = FindDevice(device);
+    return dev != nullptr ? dev->model : kNoModel;
+}
+
+uint16_t VendorId(int device) {
+    Device *dev = FindDevice(device);
+    return dev != nullptr ? dev->identity.vendorId : 0;
+}
+
+uint16_t ProductId(int device) {
+    Device *dev = FindDevice(device);
+    return dev != nullptr ? dev->identity.productId : 0;
+}
+
+std::vector<uint8_t> Memory(int device) {
+    Device *dev = FindDevice(device);
+    if (dev == nullptr) return {};
+    return std::vector<uint8_t>(dev->memory.begin(), dev->memory.end());
+}
+
+bool CpuInReset(int device) {
+    Device *dev = FindDevice(device);
+    return dev != nullptr && dev->cpuReset;
+}
+
+void QueueInput(int device, const std::vector<uint8_t> &bytes) {
+    if (Device *dev = FindDevice(device)) dev->input.insert(dev->input.end(), bytes.begin(), bytes.end());
+}
+
+std::vector<std::vector<uint8_t>> Received(int device) {
+    Device *dev = FindDevice(device);
+    return dev != nullptr ? dev->received : std::vector<std::vector<uint8_t>>{};
+}
+
+void Script(const Fault &fault) { TheBus().faults.push_back(fault); }
+
+bool FaultFires(Op op, int device, Fault *fired) {
+    auto &faults = TheBus().faults;
+    for (size_t i = 0; i < faults.size(); i++) {
+        Fault &f = faults[i];
+        if (f.op != op || (f.device != 0 && f.device != device)) continue;
+        if (f.skip > 0) {
+            f.skip--;
+            continue;
+        }
+        *fired = f;
+        if (f.times > 0 && --f.times == 0) faults.erase(faults.begin() + static_cast<std::ptrdiff_t>(i));
+        if (fired->unplug) Unplug(device);
+        return true;
+    }
+    return false;
+}
+
+static std::string Hex(const std::vector<uint8_t> &data) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t b : data) {
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
+    return text;
+}
+
+std::string Describe(const Call &c) {
+    char line[256];
+    const std::string &f = c.fn;
+    if (f == "libusb_control_transfer") {
+        std::snprintf(line, sizeof line, "%s dev=%d setup=%02x %02x %04x %04x %04x timeout=%u -> %d",
+                      f.c_str(), c.device, c.requestType, c.request, c.value, c.index, c.length,
+                      c.timeout, c.result);
+    } else if (f == "libusb_bulk_transfer") {
+        std::snprintf(line, sizeof line, "%s dev=%d ep=%02x len=%d timeout=%u -> %d moved=%d%s",
+                      f.c_str(), c.device, c.endpoint, c.length, c.timeout, c.result, c.transferred,
+                      c.forever ? " forever" : "");
+    } else if (f == "libusb_claim_interface" || f == "libusb_release_interface") {
+        std::snprintf(line, sizeof line, "%s dev=%d iface=%d -> %d", f.c_str(), c.device, c.iface,
+                      c.result);
+    } else if (f == "libusb_get_string_descriptor_ascii") {
+        std::snprintf(line, sizeof line, "%s dev=%d index=%d len=%d -> %d", f.c_str(), c.device,
+                      c.index, c.length, c.result);
+    } else if (f == "sleep") {
+        std::snprintf(line, sizeof line, "sleep %d", c.length);
+    } else {
+        std::snprintf(line, sizeof line, "%s dev=%d -> %d", f.c_str(), c.device, c.result);
+    }
+    std::string text = line;
+    if (!c.data.empty()) text += " data=" + Hex(c.data);
+    if (!c.text.empty()) text += " text=\"" + c.text + "\"";
+    return text;
+}
+
+void Record(const Call &call) {
+    TheBus().log.push_back(call);
+    static const char *path = std::getenv("KELBSIM_LOG");
+    if (path != nullptr && *path != '\0') {
+        if (FILE *file = std::fopen(path, "a")) {
+            std::fprintf(file, "%s\n", Describe(call).c_str());
+            std::fclose(file);
+        }
+    }
+}
+
+const std::vector<Call> &Log() { return TheBus().log; }
+
+std::vector<Call> Calls(const std::string &fn) {
+    std::vector<Call> calls;
+    for (const Call &c : TheBus().log) {
+        if (c.fn == fn) calls.push_back(c);
+    }
+    return calls;
+}
+
+void ClearLog() { TheBus().log.clear(); }
+
+Counts Alive() {
+    const Bus &bus = TheBus();
+    Counts n;
+    for (auto &c : bus.contexts) n.contexts += c->alive;
+    for (auto &h : bus.handles) {
+        if (!h->open) continue;
+        n.handles++;
+        n.claims += static_cast<int>(h->claimed.size());
+    }
+    for (auto &l : bus.lists) n.lists += l->alive;
+    for (auto &d : bus.devices) n.deviceRefs += d->usb.refs;
+    n.misuse = bus.misuse;
+    return n;
+}
+
+void Sleep(unsigned int seconds) {
+    Bus &bus = TheBus();
+    bus.virtualMs += 1000ull * seconds;
+    bus.sleeps.push_back(seconds);
+    Call c;
+    c.fn = "sleep";
+    c.length = static_cast<int>(seconds);
+    Record(c);
+}
+
+std::vector<unsigned int> SleepCalls() { return TheBus().sleeps; }
+
+void SetReenumDelay(unsigned int ms) { TheBus().reenumDelayMs = ms; }
+
+void Reset() {
+    // What the product may still point at is kept, dead, so a stale pointer
+    // counts as misuse instead of touching freed memory.
+    static std::vector<Bus> graveyard;
+    Bus &bus = TheBus();
+    for (auto &c : bus.contexts) c->alive = false;
+    for (auto &h : bus.handles) h->open = false;
+    for (auto &l : bus.lists) l->alive = false;
+    uint64_t clock = bus.virtualMs;
+    int nextId = bus.nextId;  // ids are never reused, so old pointers find nothing
+    graveyard.push_back(std::move(bus));
+    bus = Bus();
+    bus.virtualMs = clock;
+    bus.nextId = nextId;
+}
+
+void ConfigureFromEnvironment() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    const char *boards = std::getenv("KELBSIM_BOARDS");
+    if (boards == nullptr) return;
+    std::string all = boards;
+    size_t start = 0;
+    while (start <= all.size()) {
+        size_t end = all.find(';', start);
+        if (end == std::string::npos) end = all.size();
+        std::string entry = all.substr(start, end - start);
+        start = end + 1;
+        size_t eq = entry.find('=');
+        std::string kind = entry.substr(0, eq);
+        if (kind.empty()) continue;
+        if (strcasecmp(kind.c_str(), "FX2") == 0) {
+            AddFX2();
+            continue;
+        }
+        for (int m = 0; m < kModelCount; m++) {
+            if (strcasecmp(kind.c_str(), kModelNames[m]) != 0) continue;
+            BoardSpec spec;
+            spec.model = m;
+            if (eq != std::string::npos) spec.product = entry.substr(eq + 1);
+            AddBoard(spec);
+        }
+    }
+}
+
+}  // namespace kelbsim

@@ -1,0 +1,112 @@
+// Inside the virtual bus: the devices, the objects libusb hands out, the log.
+#ifndef KELBSIM_BUS_H
+#define KELBSIM_BUS_H
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/plant/plant.h"
+#include "sim/usb/kelbsim.h"
+
+// The objects libusb hands out.  They live until Reset, marked dead when the
+// product lets go of them, so a stale pointer is caught rather than reused.
+struct libusb_context {
+    bool alive = true;
+};
+struct libusb_device {
+    int id = 0;
+    int refs = 0;
+};
+struct libusb_device_handle {
+    int device = 0;
+    bool open = true;
+    std::vector<int> claimed;
+};
+
+namespace kelbsim {
+
+constexpr int kFX2MemorySize = 0x10000;
+constexpr unsigned int kCPUCS = 0xE600;
+
+// What a device shows on the bus: its descriptors, reduced to what is used.
+struct Identity {
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    uint8_t iManufacturer = 0;
+    uint8_t iProduct = 0;
+    std::vector<std::string> strings;         // by index; [0] is the language list
+    std::vector<int> interfaces;               // interface numbers
+    std::vector<unsigned char> endpoints;      // endpoint addresses
+};
+
+struct Device {
+    int id = 0;
+    Identity identity;
+    bool fx2 = false;                // an un-programmed chip with its loader
+    std::array<uint8_t, kFX2MemorySize> memory{};
+    bool cpuReset = true;
+    bool present = true;
+    uint64_t appearsAt = 0;          // bus time (ms) from which lists show it
+    int model = kNoModel;
+    bool silent = false;
+    std::unique_ptr<Plant, void (*)(Plant *)> plant{nullptr, PlantDestroy};
+    std::deque<uint8_t> input;       // bulk IN stream
+    std::vector<std::vector<uint8_t>> received;
+    libusb_device usb;               // the object lists hand out
+};
+
+struct DeviceList {
+    std::vector<libusb_device *> entries;  // null-terminated
+    bool alive = true;
+};
+
+struct Bus {
+    std::vector<std::unique_ptr<Device>> devices;  // bus order, gone ones included
+    std::vector<Call> log;
+    std::vector<Fault> faults;
+    std::vector<unsigned int> sleeps;
+    uint64_t virtualMs = 0;
+    unsigned int reenumDelayMs = 1000;
+    int nextId = 1;
+    int misuse = 0;
+    std::vector<std::unique_ptr<libusb_context>> contexts;
+    std::vector<std::unique_ptr<libusb_device_handle>> handles;
+    std::vector<std::unique_ptr<DeviceList>> lists;
+};
+
+Bus &TheBus();
+Device *FindDevice(int id);
+uint64_t NowMs();
+
+// Appends to the log (and to KELBSIM_LOG when it is set).
+void Record(const Call &call);
+
+// The fault that fires for this call, if one does: its code is returned
+// through *fault.  Unplugs the device when the fault says so.
+bool FaultFires(Op op, int device, Fault *fault);
+
+// A programmed board described by its identity, placed at `position` in the
+// bus order (or at the end).
+Device *AddDevice(Identity identity, int model, bool silent, size_t position);
+
+// FX2 loader: an 0xA0 write or read of FX2 memory.  Returns bytes moved or a
+// libusb error.
+int FX2Load(Device *dev, bool toDevice, unsigned int address, unsigned char *data, int length);
+
+// Reads the descriptors that firmware in `memory` would present; false when
+// there is no device descriptor.
+bool ImageIdentity(const std::array<uint8_t, kFX2MemorySize> &memory, Identity *identity);
+
+// The model N of a product string that ends in "(0.N)", or kNoModel.
+int ModelOfProduct(const std::string &product);
+
+// Boards from KELBSIM_BOARDS, once per process.
+void ConfigureFromEnvironment();
+
+}  // namespace kelbsim
+
+#endif
