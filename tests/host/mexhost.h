@@ -37,6 +37,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
@@ -102,7 +103,16 @@ struct CallResult {
     std::vector<std::string> evals;
 };
 
-std::string DefaultModulePath();
+// The path that kelb_add_host_test compiled into the test, unless
+// KELBHOST_MODULE in the environment names another.
+inline std::string DefaultModulePath() {
+    if (const char *env = std::getenv("KELBHOST_MODULE")) return env;
+#ifdef KELBHOST_MODULE
+    return KELBHOST_MODULE;
+#else
+    return "";
+#endif
+}
 
 class Module {
 public:

@@ -7,15 +7,6 @@
 
 namespace kelbhost {
 
-std::string DefaultModulePath() {
-    if (const char *env = std::getenv("KELBHOST_MODULE")) return env;
-#ifdef KELBHOST_MODULE
-    return KELBHOST_MODULE;
-#else
-    return "";
-#endif
-}
-
 Module::Module(std::string path) : path_(std::move(path)) {}
 
 Module::~Module() {
@@ -28,6 +19,10 @@ Module::~Module() {
 
 bool Module::Load() {
     if (handle_) return true;
+    if (path_.empty()) {
+        error_ = "no module to load";
+        return false;
+    }
     handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle_) {
         error_ = dlerror();
