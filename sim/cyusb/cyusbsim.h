@@ -56,7 +56,9 @@ constexpr uint32_t USBD_STATUS_CANCELED = 0xC0010000u;
 // ... and for a descriptor the device does not have (a stall).
 constexpr uint32_t STATUS_UNSUCCESSFUL = 0xC0000001u;
 constexpr uint32_t USBD_STATUS_STALL_PID = 0xC0000004u;
+#ifndef ERROR_DEVICE_NOT_CONNECTED
 constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
+#endif
 
 enum class Completion { Now, Later, Never };
 
