@@ -25,6 +25,7 @@
 //   Log()                   every DeviceIoControl: code, input bytes, output
 //                           size, and the payload that crossed the bus.
 //   Waits()                 the time limit of every WaitForSingleObject.
+//   SetLastErrorCode(e)     the last-error code as an earlier call left it.
 //   Stats()                 handles, events, device-info sets and
 //                           notifications still open, and other counters.
 // Time is simulated: waits never sleep; a wait that could only end by a
@@ -143,6 +144,7 @@ const std::vector<Request> &Log();
 void ClearLog();
 const std::vector<DWORD> &Waits();
 const Counters &Stats();
+void SetLastErrorCode(DWORD error);
 
 // Descriptor builders.
 std::vector<uint8_t> StringDescriptor(const std::string &text);  // ASCII text as UTF-16

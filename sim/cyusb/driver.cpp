@@ -315,6 +315,7 @@ const std::vector<Request> &Log() { return requests; }
 void ClearLog() { requests.clear(); }
 const std::vector<DWORD> &Waits() { return waits; }
 const Counters &Stats() { return counters; }
+void SetLastErrorCode(DWORD error) { lastError = error; }
 
 }  // namespace cyusbsim
 

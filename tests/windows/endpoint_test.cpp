@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "sim/plant/plant.h"
+
 using cyusbsim::Completion;
 using cyusbsim::Outcome;
 
@@ -212,6 +214,26 @@ TEST_F(EndpointTest, ControlTransferRecordAndTimeLimitInWholeSeconds) {
     EXPECT_EQ(std::vector<uint8_t>(descriptor, descriptor + 18), cyusbsim::DeviceAt(0).DeviceDescriptor);
 }
 
+TEST_F(CyUsbTest, BoardsServeThePlantModelBehindThem) {
+    cyusbsim::AddDevice(cyusbsim::Board("Board (0.0)", 0));
+    CCyDevice dev(nullptr, CYUSB_INTERFACE_GUID);
+    ASSERT_TRUE(dev.IsOpen());
+    kelbsim::Plant *reference = kelbsim::PlantCreate(0);
+    std::vector<uint8_t> packet = {0, 0, 0x00, 0x60, 0x00, 0x20, 0, 0};
+    kelbsim::PlantReceive(reference, packet.data(), static_cast<int>(packet.size()));
+    LONG length = 8;
+    ASSERT_TRUE(dev.BulkOutEndpoint->Transfer(packet.data(), length));
+    for (int i = 0; i < 3; i++) {
+        uint8_t expected[kelbsim::kInputBlockSize], block[kelbsim::kInputBlockSize];
+        kelbsim::PlantBlock(reference, expected);
+        length = kelbsim::kInputBlockSize;
+        ASSERT_TRUE(dev.BulkInEndpoint->Transfer(block, length));
+        EXPECT_EQ(std::vector<uint8_t>(block, block + 32), std::vector<uint8_t>(expected, expected + 32));
+    }
+    kelbsim::PlantDestroy(reference);
+    dev.CloseDevice();
+}
+
 TEST(EndpointDescriptor, HighBandwidthPacketSizeAndDirection) {
     const uint8_t descriptor[7] = {7, 5, 0x83, 1, 0x00, 0x14, 1};  // wMaxPacketSize 0x1400
     CCyIsocEndPoint ep(INVALID_HANDLE_VALUE, descriptor);
@@ -273,6 +295,8 @@ TEST_F(CyUsbTest, TransferWithoutAContextSendsNothingAndFails) {
     EXPECT_EQ(ep.BeginTransfer(buffer, length, nullptr), nullptr);
     OVERLAPPED ov{};
     EXPECT_FALSE(ep.FinishTransfer(buffer, length, &ov, nullptr));
+    // A pending code left by an earlier call must not start a wait.
+    cyusbsim::SetLastErrorCode(ERROR_IO_PENDING);
     length = 32;
     EXPECT_FALSE(ep.Transfer(buffer, length));
     EXPECT_EQ(length, 0);
