@@ -1,0 +1,140 @@
+// The transport of the Windows builds: a port's board is a CCyDevice reached
+// through the CyUSB driver, picked by the tag at the end of its product
+// string, and its data moves on the device's first bulk IN and OUT endpoints.
+#ifdef KELB_CYUSB
+
+#include <cctype>
+#include <cstring>
+
+#include "cydevice.h"
+#include "transport.h"
+
+namespace {
+
+constexpr int PRODUCTLEN = 200;  // 199 characters and the terminator
+constexpr const char *NO_DEVICE = "No matching device found!";
+
+bool EqualNoCase(const char *a, const char *b)
+{
+    for (; *a && *b; ++a, ++b)
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
+            return false;
+    return *a == *b;
+}
+
+// The product string, from its last '(' to the end, equals the model tag.
+bool ProductHasTag(const CCyDevice &device, const char *tag)
+{
+    char product[PRODUCTLEN] = {};
+    // A string that does not convert whole keeps what did convert; the
+    // buffer was zeroed, so the text is terminated either way.
+    oslayer::wcstombs(product, device.Product, PRODUCTLEN - 1);
+    product[PRODUCTLEN - 1] = '\0';
+    const char *paren = std::strrchr(product, '(');
+    return paren && EqualNoCase(paren, tag);
+}
+
+// Closes the driver handle and frees the device object.  Gives the close
+// failure's message, or null.  The device is not used again either way.
+const char *ReleaseDevice(CCyDevice *device)
+{
+    const char *failure = nullptr;
+    try {
+        device->CloseDevice();
+    } catch (const CyCloseError &e) {
+        failure = e.Message;
+    }
+    delete device;
+    return failure;
+}
+
+// Visits every device of the driver's class through one CCyDevice and leaves
+// it open on the wanted-th board that carries the tag.  False when there is
+// none.  Throws CyCloseError when a visited device cannot be closed.
+bool FindBoard(CCyDevice *device, const char *tag, int wanted)
+{
+    int matches = 0;
+    // The count is taken anew before each index: boards may come and go.
+    for (int j = 0; j < device->CountDevices(); ++j) {
+        if (!device->OpenDevice(static_cast<uint8_t>(j))) continue;
+        if (ProductHasTag(*device, tag)) {
+            if (matches == wanted) return true;
+            ++matches;
+        }
+        device->CloseDevice();
+    }
+    return false;
+}
+
+}  // namespace
+
+void USBopen(KELBstruct *port)
+{
+    port->Handle = KELBnotOpen();
+    CCyDevice *device = new CCyDevice(nullptr, CYUSB_INTERFACE_GUID, true);
+    const char *failure = NO_DEVICE;
+    try {
+        if (FindBoard(device, port->ModelTag, port->Device)) {
+            port->Handle = device;
+            return;
+        }
+        device->CloseDevice();
+    } catch (const CyCloseError &e) {
+        failure = e.Message;  // the device is not touched again
+    }
+    delete device;
+    // Raised outside the catch block: MATLAB does not come back from it, so
+    // nothing may be left for the C++ runtime to finish.
+    mexErrMsgTxt(failure);
+}
+
+int USBread(KELBstruct *port, void *buffer, unsigned int length)
+{
+    if (!PortIsOpen(port)) return KELB_NOT_OPEN;
+    CCyDevice *device = port->Handle;
+    CCyBulkEndPoint *in = device->BulkInEndpoint;
+    if (!device->IsOpen() || !in) return KELB_NOT_OPEN;
+
+    LONG count = static_cast<LONG>(length);
+    if (!in->Transfer(static_cast<uint8_t *>(buffer), count)) {
+        port->ReadError = in->DriverStatus;
+        return KELB_XFER_ERROR;
+    }
+    return count == static_cast<LONG>(length) ? KELB_OK : KELB_XFER_SHORT;
+}
+
+int USBwrite(KELBstruct *port, void *buffer, int length)
+{
+    if (!PortIsOpen(port)) return KELB_NOT_OPEN;
+    CCyDevice *device = port->Handle;
+    CCyBulkEndPoint *out = device->BulkOutEndpoint;
+    if (!device->IsOpen() || !out) return KELB_NOT_OPEN;
+
+    LONG count = length;
+    if (!out->Transfer(static_cast<uint8_t *>(buffer), count)) {
+        port->WriteError = out->DriverStatus;
+        return KELB_XFER_ERROR;
+    }
+    // A short write counts as failed; the system's last error tells why.
+    if (count != length) {
+        port->WriteError = oslayer::GetLastError();
+        return KELB_XFER_ERROR;
+    }
+    return KELB_OK;
+}
+
+void USBclose(KELBstruct *port)
+{
+    if (!PortIsOpen(port)) return;
+    CCyDevice *device = port->Handle;
+    port->Handle = KELBnotOpen();
+    const char *failure = ReleaseDevice(device);
+    if (failure) {
+        // The error ends the call before the caller can give the port's lock
+        // back, and the port is no longer open: give it back here.
+        mexUnlock();
+        mexErrMsgTxt(failure);
+    }
+}
+
+#endif
