@@ -79,7 +79,7 @@
 %         dac is dac1 or [dac1 dac2]. Set-points s are -500 to 500, sent with
 %         addresses a of 0 to 63 (in the second form the addresses are 1, 2,
 %         ...); four set-points go in each packet.
-%       Read, 10 rows: status elapsedtime position1 position2 motorcurrent
+%       FELDAR Read, 10 rows: status elapsedtime position1 position2 motorcurrent
 %         motorvoltage externalvoltage digitalin averagespeed1 averagespeed2
 %     GASPILODEN
 %       status = kelbio('Write', port, command, frequency, ratio1, ratio2, ratio3)
@@ -88,7 +88,7 @@
 %         the ratio: 0.9 ms at -1, 1.5 ms at 0, 2.1 ms at 1 (servo pulses).
 %         Above 500 Hz the pulse is |ratio| of the period and the ratio's
 %         sign sets the output's direction bit. Bits 0-3 of command are sent.
-%       Read, 7 rows: status position1 position2 position3 position4
+%       GASPILODEN Read, 7 rows: status position1 position2 position3 position4
 %         position5 position6 (counter values, not scaled)
 %     Positions are in radians (2000 encoder counts a turn) and elapsedtime
 %     in seconds. The first row, status, is the board's own status (0-127).

@@ -12,13 +12,13 @@
 %! p = kelbio ('Open', 'TIRK1');
 %! kelbio ('Write', p, 1, 0, 0);                   # bit 0: count from here
 %! target = 3;
-%! status = zeros (1, cycles);
+%! status = zeros (2, cycles);
 %! for k = 1:cycles
-%!   [d, status(k)] = kelbio ('Read', p);
+%!   [d, status(1, k)] = kelbio ('Read', p);
 %!   u = max (-10, min (10, 3.2 * (target - d(3)) - 0.24 * d(4)));
-%!   kelbio ('Write', p, 0, 0, u);
+%!   status(2, k) = kelbio ('Write', p, 0, 0, u);
 %! end
-%! assert (all (status == 0));
+%! assert (status, zeros (2, cycles));
 %! assert (size (d), [9 1]);
 %! assert (d(3), target, 0.02);
 %! assert (abs (d(4)) < 1);
@@ -28,12 +28,13 @@
 %!  # Drives the port with the same Write every cycle.  moved: the
 %!  # average speeds (the given rows) integrated over the elapsed times.
 %!  moved = [0; 0];
+%!  status = zeros (2, cycles);
 %!  for k = 1:cycles
-%!    assert (kelbio ('Write', p, varargin{:}), 0);
-%!    [d, s] = kelbio ('Read', p);
-%!    assert (s, 0);
+%!    status(1, k) = kelbio ('Write', p, varargin{:});
+%!    [d, status(2, k)] = kelbio ('Read', p);
 %!    moved += d(rows) * d(2);
 %!  end
+%!  assert (status, zeros (2, cycles));
 %!endfunction
 
 %!test  # SORVANDEL: axes driven apart; average speeds add up to the positions
@@ -61,11 +62,12 @@
 %! p.Dac2Default = 0;
 %! kelbio ('SetParams', p);
 %! kelbio ('Write', p, 1, 0, 0);
+%! status = zeros (2, cycles);
 %! for k = 1:cycles
-%!   kelbio ('Write', p, 0, 0, 4);
-%!   [d, s] = kelbio ('Read', p);
-%!   assert (s, 0);
+%!   status(1, k) = kelbio ('Write', p, 0, 0, 4);
+%!   [d, status(2, k)] = kelbio ('Read', p);
 %! end
+%! assert (status, zeros (2, cycles));
 %! assert (size (d), [8 1]);
 %! assert (d(3) > 1);
 %! assert (d(4), 0);
@@ -73,21 +75,22 @@
 
 %!test  # GASPILODEN: servo pulses at 50 Hz, then duty cycles at 1000 Hz
 %! p = kelbio ('Open', 'GASPILODEN1');
+%! status = zeros (2, cycles);
 %! for k = 1:cycles
-%!   kelbio ('Write', p, 0, 50, -1, 0, 0.5);
-%!   [servo, s] = kelbio ('Read', p);
-%!   assert (s, 0);
+%!   status(1, k) = kelbio ('Write', p, 0, 50, -1, 0, 0.5);
+%!   [servo, status(2, k)] = kelbio ('Read', p);
 %! end
+%! assert (status, zeros (2, cycles));
 %! assert (size (servo), [7 1]);
 %! assert (servo(2) < 0 && servo(4) > 0);          # widths follow the ratios
 %! assert (servo(2), -2 * servo(4), 2);
 %! assert (servo(3), 0);
 %! assert (servo(5) > 0 && all (servo(5:7) == servo(5)));
 %! for k = 1:cycles
-%!   kelbio ('Write', p, 0, 1000, 0.5, -0.25, 0);
-%!   [duty, s] = kelbio ('Read', p);
-%!   assert (s, 0);
+%!   status(1, k) = kelbio ('Write', p, 0, 1000, 0.5, -0.25, 0);
+%!   [duty, status(2, k)] = kelbio ('Read', p);
 %! end
+%! assert (status, zeros (2, cycles));
 %! moved = duty(2:4) - servo(2:4);
 %! assert (moved(1) > 0 && moved(2) < 0);          # the ratio's sign is the direction
 %! assert (moved(1), -2 * moved(2), 2);
