@@ -92,9 +92,11 @@ int BoardTest::BulkInCalls()
 
 Bytes Block(std::initializer_list<uint8_t> from16)
 {
+    EXPECT_EQ(from16.size(), 16u) << "a block is given from byte 16 to byte 31";
     Bytes block(32, 0xEE);  // bytes 0 to 15: no model reads them
     size_t at = 16;
-    for (uint8_t byte : from16) block.at(at++) = byte;
+    for (uint8_t byte : from16)
+        if (at < block.size()) block[at++] = byte;
     return block;
 }
 

@@ -272,6 +272,22 @@ TEST_F(MotorRead, AFailedReadReturnsItsStatusLeavesDataUnassignedAndPositionsAlo
     EXPECT_DOUBLE_EQ(d[8] / kTwoPi * 2000e-6, 200);
 }
 
+TEST_F(MotorRead, OutOfMemoryForTheColumnIsAnErrorThatChangesNothing)
+{
+    Open(SORVANDEL);
+    std::vector<double> d;
+    Queue(Block({0, 0, 0x64, 0x00, 0x00, 0x64, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 1}));  // 100, 100
+    ASSERT_EQ(Read(&d), 0);
+    Queue(Block({0, 0, 0xC8, 0x00, 0x00, 0xC8, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 1}));
+    kelbhost::FailAllocation(2);  // the status scalar is made first, then the column
+    EXPECT_EQ(Read(&d), -1);
+    EXPECT_EQ(error(), "Out of memory.");
+    Queue(Block({0, 0, 0x2C, 0x01, 0x00, 0x2C, 0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 1}));  // 300, 300
+    ASSERT_EQ(Read(&d), 0);
+    EXPECT_DOUBLE_EQ(d[9] / kTwoPi * 2000e-6, 200);
+    EXPECT_DOUBLE_EQ(d[10] / kTwoPi * 2000e-6, 200);
+}
+
 TEST_F(MotorRead, OnAClosedPortReadAndWriteReturnOneUntouched)
 {
     Open(TIRK);
