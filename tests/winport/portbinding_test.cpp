@@ -30,6 +30,7 @@ protected:
     {
         cyusbsim::Faults() = {};
         mex.reset();
+        cyusbsim::Reset();  // the boards' plants
     }
 
     kelbhost::CallResult Call(int nlhs, std::vector<const mxArray *> in) { return mex->Call(nlhs, std::move(in)); }

@@ -120,6 +120,7 @@ protected:
         unsetenv("ZARVUSB_HEX_FILE");
         kelbhost::Reset();
     }
+    void TearDown() override { cyusbsim::Reset(); }
 };
 
 TEST_P(Transports, SamePacketsAndColumnsAsOnLinux)
