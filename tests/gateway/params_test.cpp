@@ -166,7 +166,7 @@ TEST_F(Params, ObjectsThatAreNoKELBportAreRefused) {
         kelbhost::Cell(1, 1),
         kelbhost::Empty(),
         HandMadePort("TIRK1", swapped),
-        HandMadePort("TIRK1", five),
+        HandMadePort("never9", five),  // the field names are checked before the name
         HandMadePort("TIRK1", renamed),
         kelbhost::Struct(kFieldNames, 0, 0),  // struct('Port', {}, ...): no element to read
         kelbhost::Struct(kFieldNames, 1, 0),
