@@ -6,6 +6,15 @@
 
 #include <cstdlib>
 
+// The CyUSB classes size these records with sizeof, and the simulated driver
+// of the native test builds lays them out the same way.
+constexpr bool KELB_WIN64 = sizeof(void *) == 8;
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == (KELB_WIN64 ? 8 : 5), "detail record size field");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == (KELB_WIN64 ? 32 : 28), "SetupAPI interface record");
+static_assert(sizeof(SP_DEVINFO_DATA) == (KELB_WIN64 ? 32 : 28), "SetupAPI device record");
+static_assert(sizeof(OVERLAPPED) == (KELB_WIN64 ? 32 : 20), "overlapped record");
+static_assert(sizeof(WCHAR) == 2, "UTF-16 strings from the driver");
+
 namespace oslayer {
 
 HDEVINFO SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags)
