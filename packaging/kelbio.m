@@ -98,7 +98,8 @@
 %      1  the port is not open; nothing was sent or read
 %     16  the transfer failed; the driver's error code is in the object's
 %         ReadError or WriteError (see GetParams)
-%     32  the transfer moved fewer bytes than asked
+%     32  the transfer moved fewer bytes than asked (a short write gives 16
+%         on Windows)
 %   Wrong commands or arguments are raised as errors, not returned as status.
 %
 %   Firmware (Linux)

@@ -1,6 +1,7 @@
 % Commands as an Octave user meets them: the error messages, command names
-% and argument counts, where the status goes, and the help texts.
-% Bus: one TIRK board.
+% and argument counts, the models' argument checks, where the status goes,
+% and the help texts.
+% Bus: a TIRK, a FELDAR and a GASPILODEN board.
 
 %!function fresh ()
 %!  kelbio ('CloseAll');
@@ -31,7 +32,7 @@
 %!error <^kelbio: Device number is incorrect\.$> kelbio ('Help', 'TIRK')
 %!error <^kelbio: Device number is incorrect\.$> kelbio ('Help', 'tirkx')
 %!error <^kelbio: Invalid KELBport device\.$> kelbio ('Help', 'XYZ1')
-%!error <^kelbio: No matching device found!$> kelbio ('Open', 'FELDAR1')
+%!error <^kelbio: No matching device found!$> kelbio ('Open', 'MORSIVAN1')
 %!error <^kelbio: No matching device found!$> kelbio ('Open', 'TIRK2')
 %!error <^kelbio: The second input argument must be a "KELBport" object\.$> kelbio ('Close', 'TIRK1')
 %!error <^kelbio: The second input argument must be a "KELBport" object\.$> kelbio ('Read', 'TIRK1')
@@ -83,6 +84,36 @@
 %! kelbio ('closea');                # CloseAll
 %! [~, s] = kelbio ('getparams', p);
 %! assert (s, 1);
+
+## The models check their values before anything is sent
+%!test
+%! fresh ();
+%! t = kelbio ('Open', 'TIRK1');
+%! missing = '^kelbio: Missing parameter\(s\)\.$';
+%! notdouble = '^kelbio: All parameters must be of type "double"\.$';
+%! fail ("kelbio ('Write', t, [], 0, 0)", missing);
+%! fail ("kelbio ('Write', t, 0, 0, [], 1)", missing);
+%! fail ("kelbio ('Write', t, 0, 0, 0, [])", '^kelbio: Missing parameter\.$');
+%! fail ("kelbio ('Write', t, int8 (1), 0, 0)", notdouble);
+%! fail ("kelbio ('Write', t, 0, 0, 0, 'x')", notdouble);
+%! assert (kelbio ('Write', t, 0, 0, 0, [], 'x'), 0);   # a sixth value is not looked at
+%! f = kelbio ('Open', 'FELDAR1');
+%! fail ("kelbio ('Write', f, 0, 0, 0)", missing);
+%! fail ("kelbio ('Write', f, 0, 0, 0, [1 2], 3)", missing);
+%! fail ("kelbio ('Write', f, 0, 0, 0, [])", missing);
+%! fail ("kelbio ('Write', f, 0, 0, 0, int32 (5))", notdouble);
+%! assert (kelbio ('Write', f, 0, 0, 0, 1:9), 0);
+%! g = kelbio ('Open', 'GASPILODEN1');
+%! fail ("kelbio ('Write', g, 1, 1000, 0.5)", missing);
+%! fail ("kelbio ('Write', g, 1, 1000, 0.5, 0, single (0))", notdouble);
+%! fail ("kelbio ('Write', g, 0, 49.99, 0, 0, 0)", '^kelbio: Frequency out of range\.$');
+%! fail ("kelbio ('Write', g, 0, 25000.01, 2, 0, 0)", '^kelbio: Frequency out of range\.$');
+%! fail ("kelbio ('Write', g, 0, 1000, -1.5, 0, 0)", '^kelbio: Ratio 1 out of range\.$');
+%! fail ("kelbio ('Write', g, 0, 1000, 0, 1, 1.0001)", '^kelbio: Ratio 3 out of range\.$');
+%! assert (kelbio ('Write', g, 0, 50, -1, 0, 1), 0);
+%! assert (kelbio ('Write', g, 0, 25000, 1, -1, 0), 0);
+%! kelbio ('CloseAll');
+%! assert (kelbio ('Write', g, 0, 1, 5, 5, 5), 1);   # closed: nothing is checked
 
 ## Where the status goes
 %!test  # Close and Write always give their status, as ans with no output
