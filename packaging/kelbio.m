@@ -25,9 +25,9 @@
 %         ReadError and WriteError, and returns the updated object.
 %     [data, status] = kelbio('Read', port)
 %         Reads one input block from the board; data is a column of doubles
-%         whose rows depend on the model (see Models). When status is not 0
-%         data is not assigned: check with [~, status] = kelbio('Read', port)
-%         or test status before using data.
+%         whose rows depend on the model (see Models). When the read fails
+%         data is not assigned, so a call that asks for it raises an error;
+%         [~, status] = kelbio('Read', port) gives the status alone.
 %     status = kelbio('Write', port, ...)
 %         Sends the model's output values (see Models).
 %     kelbio('Help', name or port)
