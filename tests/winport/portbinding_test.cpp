@@ -260,6 +260,25 @@ TEST_F(PortBinding, MissingBulkEndpointGivesStatus1WithoutTraffic)
     EXPECT_EQ(FieldValue(Params(tirk), "ReadError"), 0.0);
 }
 
+TEST_F(PortBinding, UnpluggedBoardFailsTransfersAndStillCloses)
+{
+    cyusbsim::AddDevice(cyusbsim::Board(Product("TIRK", 0), 0));
+    const mxArray *tirk = Open("TIRK1");
+    cyusbsim::Unplug(0);
+
+    EXPECT_EQ(ReadStatus(tirk), 16.0);
+    EXPECT_EQ(WriteTIRK(tirk), 16.0);
+    EXPECT_EQ(OpenState(tirk), 0.0);
+    EXPECT_EQ(cyusbsim::Stats().PendingRequests, 0);
+
+    kelbhost::CallResult r = Call(0, {Char("Close"), tirk});
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(Scalar(r.out[0]), 0.0);
+    EXPECT_EQ(cyusbsim::Stats().OpenFiles, 0);
+    EXPECT_EQ(cyusbsim::Stats().OpenEvents, 0);
+    EXPECT_EQ(kelbhost::LockCount(), 0);
+}
+
 TEST_F(PortBinding, CloseFailureReachesTheUserAndGivesTheLockBack)
 {
     cyusbsim::AddDevice(cyusbsim::Board(Product("TIRK", 0), 0));
