@@ -1,0 +1,94 @@
+// The virtual bus as other suites use it: the sample firmware matches what
+// the build makes, and a chip loaded with it comes back as its board.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "sim/usb/kelbsim.h"
+
+namespace {
+
+std::string ReadAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(VirtualBus, SampleFirmwareIsTheImageTheBuildMakes) {
+    std::string sample = ReadAll(KELB_SOURCE_DIR "/examples/firmware/virtual-feldar.hex");
+    ASSERT_FALSE(sample.empty());
+    EXPECT_EQ(sample, kelbsim::FirmwareHex("KELBIO FELDAR board (0.2)"));
+    EXPECT_EQ(ReadAll(KELBSIM_FIRMWARE_DIR "/feldar.hex"), sample);
+}
+
+TEST(VirtualBus, ChipComesBackAfterTheDelayInItsPlace) {
+    kelbsim::Reset();
+    int before = kelbsim::AddBoard(0);
+    int fx2 = kelbsim::AddFX2();
+    int after = kelbsim::AddBoard(4);
+    libusb_context *ctx = nullptr;
+    ASSERT_EQ(libusb_init(&ctx), 0);
+    libusb_device **list = nullptr;
+    ASSERT_EQ(libusb_get_device_list(ctx, &list), 3);
+    libusb_device_handle *h = nullptr;
+    ASSERT_EQ(libusb_open(list[1], &h), 0);
+    libusb_free_device_list(list, 1);
+
+    // Load the image record by record, as a loader would, then release the CPU.
+    std::istringstream hex(kelbsim::FirmwareHex("Lab rig (0.3)", 0x1234, 0x5678));
+    std::string line;
+    while (std::getline(hex, line) && line.substr(7, 2) == "00") {
+        int count = std::stoi(line.substr(1, 2), nullptr, 16);
+        uint16_t address = static_cast<uint16_t>(std::stoi(line.substr(3, 4), nullptr, 16));
+        unsigned char data[16];
+        for (int i = 0; i < count; i++) data[i] = static_cast<unsigned char>(std::stoi(line.substr(9 + 2 * i, 2), nullptr, 16));
+        ASSERT_EQ(libusb_control_transfer(h, 0x40, 0xA0, address, 0, data, static_cast<uint16_t>(count), 1000), count);
+    }
+    unsigned char run = 0;
+    ASSERT_EQ(libusb_control_transfer(h, 0x40, 0xA0, 0xE600, 0, &run, 1, 1000), 1);
+    EXPECT_EQ(kelbsim::Devices(), (std::vector<int>{before, after}));
+    // Gone: the old handle finds no device.
+    EXPECT_EQ(libusb_control_transfer(h, 0x40, 0xA0, 0xE600, 0, &run, 1, 1000), LIBUSB_ERROR_NO_DEVICE);
+    libusb_close(h);
+
+    kelbsim::Sleep(1);
+    auto ids = kelbsim::Devices();
+    ASSERT_EQ(ids.size(), 3u);
+    EXPECT_EQ(ids[0], before);
+    EXPECT_EQ(ids[2], after);
+    EXPECT_NE(ids[1], fx2);
+    EXPECT_EQ(kelbsim::Product(ids[1]), "Lab rig (0.3)");
+    EXPECT_EQ(kelbsim::Model(ids[1]), 3);
+    EXPECT_EQ(kelbsim::VendorId(ids[1]), 0x1234);
+    EXPECT_EQ(kelbsim::ProductId(ids[1]), 0x5678);
+    libusb_exit(ctx);
+    kelbsim::Counts n = kelbsim::Alive();
+    EXPECT_EQ(n.contexts + n.handles + n.lists + n.deviceRefs + n.misuse, 0);
+    kelbsim::Reset();
+}
+
+TEST(VirtualBus, StaleAndDoubleReleasesCountAsMisuse) {
+    kelbsim::Reset();
+    kelbsim::AddBoard(2);
+    libusb_context *ctx = nullptr;
+    ASSERT_EQ(libusb_init(&ctx), 0);
+    libusb_device **list = nullptr;
+    ASSERT_EQ(libusb_get_device_list(ctx, &list), 1);
+    libusb_device_handle *h = nullptr;
+    ASSERT_EQ(libusb_open(list[0], &h), 0);
+    libusb_free_device_list(list, 1);
+    libusb_free_device_list(list, 1);
+    libusb_close(h);
+    libusb_close(h);
+    int sent = 0;
+    unsigned char byte = 0;
+    EXPECT_EQ(libusb_bulk_transfer(h, 0x02, &byte, 1, &sent, 100), LIBUSB_ERROR_INVALID_PARAM);
+    libusb_exit(ctx);
+    libusb_exit(ctx);
+    EXPECT_EQ(kelbsim::Alive().misuse, 4);
+    kelbsim::Reset();
+}
+
+}  // namespace
