@@ -36,6 +36,11 @@ done <<<"$imports"
 for need in libmx.dll libmex.dll; do
   grep -qx "$need -" <<<"$imports" || problem "does not import $need"
 done
+# The 32-bit-dimension API: calls whose dimensions changed width are taken
+# under their _700 names.
+for need in mxGetString_700 mxCreateStructMatrix_700; do
+  grep -qx "libmx.dll $need" <<<"$imports" || problem "does not import $need"
+done
 
 exports=$(awk '/\[Ordinal\/Name Pointer\] Table/ { on = 1; next }
                on && /^[ \t]*\[/ { print $NF; next }
