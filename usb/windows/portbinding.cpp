@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <new>
 
 #include "cydevice.h"
 #include "transport.h"
@@ -71,7 +72,9 @@ bool FindBoard(CCyDevice *device, const char *tag, int wanted)
 void USBopen(KELBstruct *port)
 {
     port->Handle = KELBnotOpen();
-    CCyDevice *device = new CCyDevice(nullptr, CYUSB_INTERFACE_GUID, true);
+    // A failed allocation is the MATLAB error, not a C++ exception out of the plug-in.
+    CCyDevice *device = new (std::nothrow) CCyDevice(nullptr, CYUSB_INTERFACE_GUID, true);
+    if (!device) mexErrMsgTxt("Out of memory.");
     const char *failure = NO_DEVICE;
     try {
         if (FindBoard(device, port->ModelTag, port->Device)) {
