@@ -23,4 +23,6 @@ if [ "$what" = demo ]; then exit 0; fi
 # 32-bit Linux build, Windows cross builds and Wine.
 $APT install --no-install-recommends gcc-multilib g++-multilib libusb-1.0-0-dev:i386 \
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine
+# Runs the 32-bit tests where the kernel has no 32-bit support.
+$APT install --no-install-recommends qemu-user
 $APT install wine32:i386
