@@ -42,8 +42,8 @@ static void FirmwarePhase(libusb_context *context) {
             libusb_device_handle *handle = nullptr;
             if (libusb_open(list[i], &handle) != 0) continue;
             if (libusb_claim_interface(handle, KELB_INTERFACE) != 0) {
-                // Left unprogrammed, but it may still be coming back from an
-                // earlier download, so wait all the same.
+                // Not programmed here; another program may be loading it right
+                // now, so the pause still follows.
                 libusb_close(handle);
                 wait = KELB_REENUM_WAIT_S;
                 continue;
