@@ -284,33 +284,97 @@ void Reset() {
     bus.nextId = nextId;
 }
 
-void ConfigureFromEnvironment() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    const char *boards = std::getenv("KELBSIM_BOARDS");
-    if (boards == nullptr) return;
-    std::string all = boards;
+static std::vector<std::string> Split(const std::string &text, char separator) {
+    std::vector<std::string> parts;
     size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find(';', start);
-        if (end == std::string::npos) end = all.size();
-        std::string entry = all.substr(start, end - start);
+    for (;;) {
+        size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) return parts;
         start = end + 1;
+    }
+}
+
+static bool ParseCode(const std::string &text, int *code) {
+    for (int c = 0; c >= LIBUSB_ERROR_OTHER; c--) {
+        if (strcasecmp(text.c_str(), libusb_error_name(c)) == 0) {
+            *code = c;
+            return true;
+        }
+    }
+    char *end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0') return false;
+    *code = static_cast<int>(value);
+    return true;
+}
+
+bool Configure(const char *boards, const char *faults) {
+    bool ok = true;
+    // Devices in faults count from the first board named here; ids are
+    // handed out in order, so a chip that comes back continues the count.
+    const int base = TheBus().nextId - 1;
+    for (const std::string &entry : Split(boards != nullptr ? boards : "", ';')) {
         size_t eq = entry.find('=');
         std::string kind = entry.substr(0, eq);
         if (kind.empty()) continue;
+        bool known = false;
         if (strcasecmp(kind.c_str(), "FX2") == 0) {
             AddFX2();
-            continue;
+            known = true;
         }
-        for (int m = 0; m < kModelCount; m++) {
+        for (int m = 0; m < kModelCount && !known; m++) {
             if (strcasecmp(kind.c_str(), kModelNames[m]) != 0) continue;
             BoardSpec spec;
             spec.model = m;
             if (eq != std::string::npos) spec.product = entry.substr(eq + 1);
             AddBoard(spec);
+            known = true;
         }
+        ok = ok && known;
+    }
+    static constexpr const char *kOps[] = {"Init", "List", "Descriptor", "Open", "Claim",
+                                           "Release", "String", "Control", "BulkOut", "BulkIn"};
+    for (const std::string &entry : Split(faults != nullptr ? faults : "", ';')) {
+        if (entry.empty()) continue;
+        std::vector<std::string> f = Split(entry, ':');
+        Fault fault;
+        bool valid = f.size() >= 3 && f.size() <= 7;
+        int op = -1;
+        for (int k = 0; valid && k < 10; k++) {
+            if (strcasecmp(f[0].c_str(), kOps[k]) == 0) op = k;
+        }
+        valid = valid && op >= 0;
+        int numbers[4] = {0, 0, 1, 0};  // device, skip, times, transferred
+        const size_t at[4] = {1, 3, 4, 5};
+        for (int k = 0; valid && k < 4; k++) {
+            if (at[k] < f.size()) valid = ParseCode(f[at[k]], &numbers[k]);
+        }
+        valid = valid && ParseCode(f[2], &fault.code);
+        if (valid && f.size() == 7) {
+            valid = strcasecmp(f[6].c_str(), "unplug") == 0;
+            fault.unplug = valid;
+        }
+        if (!valid) {
+            ok = false;
+            continue;
+        }
+        fault.op = static_cast<Op>(op);
+        fault.device = numbers[0] > 0 ? base + numbers[0] : 0;
+        fault.skip = numbers[1];
+        fault.times = numbers[2];
+        fault.transferred = numbers[3];
+        Script(fault);
+    }
+    return ok;
+}
+
+void ConfigureFromEnvironment() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    if (!Configure(std::getenv("KELBSIM_BOARDS"), std::getenv("KELBSIM_FAULTS"))) {
+        std::fprintf(stderr, "kelbsim: KELBSIM_BOARDS or KELBSIM_FAULTS has entries it cannot use\n");
     }
 }
 

@@ -104,7 +104,11 @@ bool ImageIdentity(const std::array<uint8_t, kFX2MemorySize> &memory, Identity *
 // The model N of a product string that ends in "(0.N)", or kNoModel.
 int ModelOfProduct(const std::string &product);
 
-// Boards from KELBSIM_BOARDS, once per process.
+// Adds the boards and scripts the faults that KELBSIM_BOARDS and
+// KELBSIM_FAULTS would name (kelbsim.h); false when an entry is not
+// understood (the others still apply).
+bool Configure(const char *boards, const char *faults);
+// Configure from the environment, once per process.
 void ConfigureFromEnvironment();
 
 }  // namespace kelbsim

@@ -28,8 +28,19 @@
 //                     un-programmed chip (04B4:8613), which the product
 //                     programs from ZARVUSB_HEX_FILE.
 //                     Example: KELBSIM_BOARDS='FX2;FELDAR;TIRK=Lab rig 2 (0.0)'
+//     KELBSIM_FAULTS  faults separated by ';', each
+//                       <op>:<device>:<code>[:<skip>[:<times>[:<transferred>[:unplug]]]]
+//                     with the fields of Fault below: op by its name in Op
+//                     (any case); device by its place in KELBSIM_BOARDS
+//                     counting from 1 (0: any), and a chip that comes back
+//                     programmed counts on from the last (the first such is
+//                     n + 1 for n boards); code a number or a libusb error
+//                     name.
+//                     Example: KELBSIM_FAULTS='BulkIn:2:LIBUSB_ERROR_TIMEOUT:0:-1'
+//                     (every read of the second board times out).
 //     KELBSIM_LOG     a file to which every call is appended as one line of
 //                     text (see Describe), so scripts can check the wire.
+//   Entries that cannot be used are reported once on stderr.
 //   Boards and their state last as long as the process.
 //
 // The boards.  A programmed board has interface 0 with bulk OUT 0x02 and bulk

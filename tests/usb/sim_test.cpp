@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "sim/usb/kelbsim.h"
+#include "sim/usb/bus.h"
 
 namespace {
 
@@ -88,6 +88,39 @@ TEST(VirtualBus, StaleAndDoubleReleasesCountAsMisuse) {
     libusb_exit(ctx);
     libusb_exit(ctx);
     EXPECT_EQ(kelbsim::Alive().misuse, 4);
+    kelbsim::Reset();
+}
+
+TEST(VirtualBus, EnvironmentNamesBoardsAndFaults) {
+    kelbsim::Reset();
+    EXPECT_FALSE(kelbsim::Configure("FX2;feldar=Rig 7 (0.2);bogus;;TIRK",
+                                    "BulkIn:2:LIBUSB_ERROR_TIMEOUT:1:-1;claim:3:-6;Nope:1:1;Open:x:1"));
+    auto ids = kelbsim::Devices();
+    ASSERT_EQ(ids.size(), 3u);
+    EXPECT_EQ(kelbsim::ProductId(ids[0]), 0x8613);
+    EXPECT_EQ(kelbsim::Product(ids[1]), "Rig 7 (0.2)");
+    EXPECT_EQ(kelbsim::Model(ids[1]), 2);
+    EXPECT_EQ(kelbsim::Product(ids[2]), "KELBIO TIRK board (0.0)");
+
+    libusb_context *ctx = nullptr;
+    ASSERT_EQ(libusb_init(&ctx), 0);
+    libusb_device **list = nullptr;
+    ASSERT_EQ(libusb_get_device_list(ctx, &list), 3);
+    libusb_device_handle *feldar = nullptr, *tirk = nullptr;
+    ASSERT_EQ(libusb_open(list[1], &feldar), 0);
+    ASSERT_EQ(libusb_open(list[2], &tirk), 0);
+    libusb_free_device_list(list, 1);
+    EXPECT_EQ(libusb_claim_interface(tirk, 0), LIBUSB_ERROR_BUSY);
+    EXPECT_EQ(libusb_claim_interface(tirk, 0), 0);
+    unsigned char buffer[16];
+    int got = 0;
+    EXPECT_EQ(libusb_bulk_transfer(feldar, 0x86, buffer, 16, &got, 100), 0);
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(libusb_bulk_transfer(feldar, 0x86, buffer, 16, &got, 100), LIBUSB_ERROR_TIMEOUT);
+    }
+    libusb_close(feldar);
+    libusb_close(tirk);
+    libusb_exit(ctx);
     kelbsim::Reset();
 }
 
