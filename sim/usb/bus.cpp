@@ -64,22 +64,22 @@ Device *AddDevice(Identity identity, int model, bool silent, size_t position) {
     return raw;
 }
 
-int AddBoard(const BoardSpec &spec) {
+int AddBoard(const BoardSetup &setup) {
     Identity id;
-    id.vendorId = spec.vendorId;
-    id.productId = spec.productId;
-    id.strings = {"", "KELBIO", spec.product.empty() ? DefaultProduct(spec.model) : spec.product};
+    id.vendorId = setup.vendorId;
+    id.productId = setup.productId;
+    id.strings = {"", "KELBIO", setup.product.empty() ? DefaultProduct(setup.model) : setup.product};
     id.iManufacturer = 1;
-    id.iProduct = spec.hasProduct ? 2 : 0;
+    id.iProduct = setup.hasProduct ? 2 : 0;
     id.interfaces = {0};
     id.endpoints = {0x02, 0x86};
-    return AddDevice(std::move(id), spec.model, spec.silent, TheBus().devices.size())->id;
+    return AddDevice(std::move(id), setup.model, setup.silent, TheBus().devices.size())->id;
 }
 
 int AddBoard(int model) {
-    BoardSpec spec;
-    spec.model = model;
-    return AddBoard(spec);
+    BoardSetup setup;
+    setup.model = model;
+    return AddBoard(setup);
 }
 
 int AddFX2() {
@@ -325,10 +325,10 @@ bool Configure(const char *boards, const char *faults) {
         }
         for (int m = 0; m < kModelCount && !known; m++) {
             if (strcasecmp(kind.c_str(), kModelNames[m]) != 0) continue;
-            BoardSpec spec;
-            spec.model = m;
-            if (eq != std::string::npos) spec.product = entry.substr(eq + 1);
-            AddBoard(spec);
+            BoardSetup setup;
+            setup.model = m;
+            if (eq != std::string::npos) setup.product = entry.substr(eq + 1);
+            AddBoard(setup);
             known = true;
         }
         ok = ok && known;

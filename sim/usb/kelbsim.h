@@ -72,7 +72,7 @@ namespace kelbsim {
 
 constexpr int kNoModel = -1;
 
-struct BoardSpec {
+struct BoardSetup {
     int model = 0;            // plant model: 0 TIRK .. 4 GASPILODEN; kNoModel for none
     std::string product;      // empty: "KELBIO <MODEL> board (0.N)"
     bool hasProduct = true;   // false: iProduct is 0, so the board has no product string
@@ -83,7 +83,7 @@ struct BoardSpec {
 
 // Each call adds a device at the end of the bus and returns its id (ids start
 // at 1 and are never reused).
-int AddBoard(const BoardSpec &spec);
+int AddBoard(const BoardSetup &setup);
 int AddBoard(int model);
 int AddFX2();
 

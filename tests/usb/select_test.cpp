@@ -10,10 +10,10 @@ using kelbsim::Op;
 class SelectTest : public UsbTest {
 protected:
     int Board(const std::string &product) {
-        kelbsim::BoardSpec spec;
-        spec.model = 2;
-        spec.product = product;
-        return kelbsim::AddBoard(spec);
+        kelbsim::BoardSetup setup;
+        setup.model = 2;
+        setup.product = product;
+        return kelbsim::AddBoard(setup);
     }
     // The device whose interface the port claimed.
     int Chosen() {
@@ -59,7 +59,7 @@ TEST_F(SelectTest, TagIsTheTailFromTheLastParenthesisInAnyCase) {
 TEST_F(SelectTest, UnusableDevicesArePassedOverAndClosed) {
     int noDescriptor = Board("x (0.2)");
     int refused = Board("x (0.2)");
-    kelbsim::BoardSpec nameless;
+    kelbsim::BoardSetup nameless;
     nameless.model = 2;
     nameless.hasProduct = false;
     kelbsim::AddBoard(nameless);

@@ -116,11 +116,11 @@ TEST_F(TransferTest, FailedSecondHalf) {
 
 TEST_F(TransferTest, SilentBoardGivesUpAfterTheReadLimit) {
     USBclose(&port_);
-    kelbsim::BoardSpec spec;
-    spec.model = 2;
-    spec.silent = true;
+    kelbsim::BoardSetup setup;
+    setup.model = 2;
+    setup.silent = true;
     kelbsim::Unplug(board_);
-    board_ = kelbsim::AddBoard(spec);
+    board_ = kelbsim::AddBoard(setup);
     ASSERT_EQ(Open(&port_), "");
     kelbsim::ClearLog();
     uint8_t buffer[32];
