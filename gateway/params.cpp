@@ -44,10 +44,12 @@ mxArray *CreateOutStructure(const KELBstruct *port) {
 }
 
 // Only the class is checked: NaN and infinities are valid values.  A field
-// with no value, or an empty double, has no first element to take.
+// with no value, or an empty double, has no first element to take; a sparse
+// one keeps only its nonzero elements, so its first stored value may not be
+// its first element.
 double GetInStructDouble(const mxArray *object, KELBFIELDNUM field) {
     const mxArray *value = mxGetNumberOfElements(object) > 0 ? mxGetFieldByNumber(object, 0, field) : nullptr;
-    if (!value || !mxIsDouble(value) || mxIsEmpty(value)) {
+    if (!value || !mxIsDouble(value) || mxIsSparse(value) || mxIsEmpty(value)) {
         char message[60];
         std::snprintf(message, sizeof message, "Invalid \"%s\" property value.",
                       SetupFieldNames[static_cast<std::size_t>(field)]);

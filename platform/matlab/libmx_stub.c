@@ -22,6 +22,7 @@ bool mxIsDouble(const mxArray *a) { (void)a; return 0; }
 bool mxIsChar(const mxArray *a) { (void)a; return 0; }
 bool mxIsStruct(const mxArray *a) { (void)a; return 0; }
 bool mxIsEmpty(const mxArray *a) { (void)a; return 1; }
+bool mxIsSparse(const mxArray *a) { (void)a; return 0; }
 mxClassID mxGetClassID(const mxArray *a) { (void)a; return mxUNKNOWN_CLASS; }
 double mxGetNaN(void) { return 0; }
 bool mxIsNaN(double v) { (void)v; return 0; }

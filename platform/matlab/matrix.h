@@ -86,6 +86,7 @@ bool mxIsDouble(const mxArray *array);
 bool mxIsChar(const mxArray *array);
 bool mxIsStruct(const mxArray *array);
 bool mxIsEmpty(const mxArray *array);
+bool mxIsSparse(const mxArray *array);
 mxClassID mxGetClassID(const mxArray *array);
 
 double mxGetNaN(void);

@@ -104,6 +104,9 @@ TEST_F(Params, ParametersWithoutAValueAreRefused) {
     EXPECT_EQ(Error(1, {Char("SetParams"), p}), kWatchdog);
     SetField(p, "WatchdogTimeout", kelbhost::Doubles(1, 0));
     EXPECT_EQ(Error(1, {Char("SetParams"), p}), kWatchdog);
+    // A sparse [0 2] stores only the 2: its "first element" would be read wrongly.
+    SetField(p, "WatchdogTimeout", kelbhost::Sparse(1, 2, {0, 2}));
+    EXPECT_EQ(Error(1, {Char("SetParams"), p}), kWatchdog);
     EXPECT_TRUE(SameValues(Record("TIRK1"), before));
 }
 

@@ -23,7 +23,7 @@
 //     kelbhost::FailAllocation(3);         // the 3rd mx allocation from now fails
 //     mex.Unload();                        // MATLAB's clear: refused while locked
 //
-// Arrays: Double, Doubles, Int32, Uint32, Logical, Char, Empty, Cell, Struct;
+// Arrays: Double, Doubles, Sparse, Int32, Uint32, Logical, Char, Empty, Cell, Struct;
 // SetField/GetField by name.  A field that was never set holds null, as in
 // MATLAB.  Every array lives until Reset(); never free one yourself.
 //
@@ -62,6 +62,8 @@ struct HostFault : std::logic_error {
 // ---- arrays (not counted as allocations of the library) ----
 mxArray *Double(double value);
 mxArray *Doubles(std::size_t m, std::size_t n, std::initializer_list<double> columnMajor = {});
+// A sparse double: only the nonzero values are stored, as MATLAB stores them.
+mxArray *Sparse(std::size_t m, std::size_t n, std::initializer_list<double> columnMajor);
 mxArray *Int32(int32_t value);
 mxArray *Uint32(uint32_t value);
 mxArray *Logical(bool value);

@@ -9,6 +9,7 @@
 struct mxArray_tag {
     mxClassID cls = mxDOUBLE_CLASS;
     std::size_t m = 0, n = 0;
+    bool sparse = false;         // data then holds the nonzero elements only
     std::vector<uint64_t> data;  // element storage, 8-byte aligned
     std::vector<std::string> fieldNames;
     std::vector<mxArray *> fields;  // element-major: fields[e * nfields + f]
@@ -93,6 +94,19 @@ mxArray *Doubles(std::size_t m, std::size_t n, std::initializer_list<double> col
     Need(columnMajor.size() == 0 || columnMajor.size() == m * n, "wrong number of values");
     std::size_t i = 0;
     for (double v : columnMajor) reinterpret_cast<double *>(a->data.data())[i++] = v;
+    return a;
+}
+
+mxArray *Sparse(std::size_t m, std::size_t n, std::initializer_list<double> columnMajor) {
+    Need(columnMajor.size() == m * n, "wrong number of values");
+    mxArray *a = Make(mxDOUBLE_CLASS, m, n);
+    a->sparse = true;
+    std::vector<double> nonzero;
+    for (double v : columnMajor)
+        if (v != 0) nonzero.push_back(v);
+    // As in MATLAB, room for at least one element even when all are zero.
+    a->data.assign(nonzero.empty() ? 1 : nonzero.size(), 0);
+    std::memcpy(a->data.data(), nonzero.data(), nonzero.size() * sizeof(double));
     return a;
 }
 
@@ -251,6 +265,7 @@ double mxGetScalar(const mxArray *a) {
     Need(a != nullptr, "mxGetScalar: null array");
     Need(a->Count() > 0, "mxGetScalar: empty array (Octave raises)");
     Need(kelbhost::Numeric(a), "mxGetScalar: no numeric value (Octave raises)");
+    // Of a sparse array MATLAB gives the first stored, that is nonzero, value.
     return kelbhost::ElementAsDouble(a, 0);
 }
 
@@ -300,6 +315,11 @@ void mxSetFieldByNumber(mxArray *a, mwIndex index, int n, mxArray *value) {
 bool mxIsDouble(const mxArray *a) {
     Need(a != nullptr, "mxIsDouble: null array");
     return a->cls == mxDOUBLE_CLASS;
+}
+
+bool mxIsSparse(const mxArray *a) {
+    Need(a != nullptr, "mxIsSparse: null array");
+    return a->sparse;
 }
 
 bool mxIsChar(const mxArray *a) {

@@ -144,6 +144,7 @@ TEST_F(Feldar, ArgumentErrorsSendNothing)
         {{Char("x"), Double(0), Double(0), Double(1)}, notDouble},
         {{Double(0), Double(0), Double(0), kelbhost::Int32(1)}, notDouble},
         {{Double(0), Double(0), kelbhost::Logical(true), Double(1)}, notDouble},
+        {{Double(0), Double(0), Double(0), kelbhost::Sparse(2, 2, {0, 5, 0, 100})}, notDouble},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(Write(c.values), -1);

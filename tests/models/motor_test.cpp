@@ -153,6 +153,9 @@ TEST_F(MotorWrite, ArgumentErrorsInOrderSendNothingAndChangeNothing)
         {{Double(1), kelbhost::Logical(true), Double(0)}, notDouble},
         {{Double(1), Double(0), kelbhost::Int32(0)}, notDouble},
         {{Double(1), Double(0), Double(0), kelbhost::Uint32(3)}, notDouble},
+        // Sparse storage keeps only nonzero values: dac2 of [0 2] is not at pr[1].
+        {{Double(1), Double(0), kelbhost::Sparse(1, 2, {0, 2})}, notDouble},
+        {{kelbhost::Sparse(1, 1, {1}), Double(0), Double(0)}, notDouble},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(Write(c.values), -1);

@@ -156,6 +156,7 @@ bool mxIsDouble(const mxArray *array) { return array->classID == mxDOUBLE_CLASS;
 bool mxIsChar(const mxArray *array) { return array->classID == mxCHAR_CLASS; }
 bool mxIsStruct(const mxArray *array) { return array->classID == mxSTRUCT_CLASS; }
 bool mxIsEmpty(const mxArray *array) { return array->m * array->n == 0; }
+bool mxIsSparse(const mxArray *) { return false; }
 mxClassID mxGetClassID(const mxArray *array) { return array->classID; }
 
 double mxGetNaN(void) { return std::numeric_limits<double>::quiet_NaN(); }
