@@ -31,10 +31,7 @@ uint8_t *CCyUSBEndPoint::BeginDirectTransfer(uint8_t *buffer, LONG length, OVERL
     // The record goes in, the data straight into the caller's buffer.
     oslayer::DeviceIoControl(hDevice, CYIOCTL_DIRECT_TRANSFER, context, sizeof(TransferHeader), buffer,
                              static_cast<DWORD>(length), nullptr, ov);
-    UsbStatus = header->UsbStatus;
-    DriverStatus = header->DriverStatus;
-    LastError = oslayer::GetLastError();
-    return context;
+    return Started(context);
 }
 
 uint8_t *CCyUSBEndPoint::BeginBufferedTransfer(uint8_t *buffer, LONG length, OVERLAPPED *ov) {
@@ -47,6 +44,13 @@ uint8_t *CCyUSBEndPoint::BeginBufferedTransfer(uint8_t *buffer, LONG length, OVE
     header->DataLength = static_cast<uint32_t>(length);
     if (length > 0) std::memcpy(context + sizeof(TransferHeader), buffer, static_cast<size_t>(length));
     oslayer::DeviceIoControl(hDevice, CYIOCTL_BUFFERED_TRANSFER, context, size, context, size, nullptr, ov);
+    return Started(context);
+}
+
+// Right after a data request went to the driver: what it wrote into the record
+// so far, and the last error that tells whether the request is pending.
+uint8_t *CCyUSBEndPoint::Started(uint8_t *context) {
+    const TransferHeader *header = reinterpret_cast<const TransferHeader *>(context);
     UsbStatus = header->UsbStatus;
     DriverStatus = header->DriverStatus;
     LastError = oslayer::GetLastError();

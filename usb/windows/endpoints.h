@@ -60,6 +60,7 @@ public:
 protected:
     ~CCyUSBEndPoint() = default;
     uint8_t *ByTransferMode(uint8_t *buffer, LONG length, OVERLAPPED *ov);
+    uint8_t *Started(uint8_t *context);
 };
 
 class CCyControlEndPoint final : public CCyUSBEndPoint {

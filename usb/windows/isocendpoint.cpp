@@ -30,10 +30,7 @@ uint8_t *CCyIsocEndPoint::BeginDirectTransfer(uint8_t *buffer, LONG length, OVER
     header->PacketInfoLength = infoLength;
     oslayer::DeviceIoControl(hDevice, CYIOCTL_DIRECT_TRANSFER, context, size, buffer, static_cast<DWORD>(length),
                              nullptr, ov);
-    UsbStatus = header->UsbStatus;
-    DriverStatus = header->DriverStatus;
-    LastError = oslayer::GetLastError();
-    return context;
+    return Started(context);
 }
 
 uint8_t *CCyIsocEndPoint::BeginBufferedTransfer(uint8_t *buffer, LONG length, OVERLAPPED *ov) {
@@ -52,10 +49,7 @@ uint8_t *CCyIsocEndPoint::BeginBufferedTransfer(uint8_t *buffer, LONG length, OV
     header->DataLength = static_cast<uint32_t>(length);
     std::memcpy(context + dataOffset, buffer, static_cast<size_t>(length));
     oslayer::DeviceIoControl(hDevice, CYIOCTL_BUFFERED_TRANSFER, context, size, context, size, nullptr, ov);
-    UsbStatus = header->UsbStatus;
-    DriverStatus = header->DriverStatus;
-    LastError = oslayer::GetLastError();
-    return context;
+    return Started(context);
 }
 
 uint8_t *CCyIsocEndPoint::BeginTransfer(uint8_t *buffer, LONG length, OVERLAPPED *ov) {
