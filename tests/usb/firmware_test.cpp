@@ -179,13 +179,18 @@ TEST_F(FirmwareTest, OversizedRecordFailsWithTheCpuInReset) {
     EXPECT_EQ(kelbsim::Alive().claims, 1);  // only the port's: the chip was released
 }
 
-TEST_F(FirmwareTest, SignedByteCountFailsWithoutSendingAnything) {
-    // "%X" reads "-1"; taken as a count it would send 65535 bytes.
-    int fx2 = kelbsim::AddFX2();
-    UseFirmware(WriteFile(":-10000000000\n" + HexLine(0, 1, {})));
-    ASSERT_EQ(OpenWithBoard(), "");
-    EXPECT_EQ(Loads(fx2), std::vector<Load>{kReset});
-    EXPECT_TRUE(kelbsim::CpuInReset(fx2));
+TEST_F(FirmwareTest, SignedCountOrAddressFailsWithoutSendingAnything) {
+    // "%X" reads "-1"; taken as a count it would send 65535 bytes, and an
+    // address of -256 would go out as wIndex 0xFFFF.
+    for (const char *line : {":-10000000000\n", ":1-10000410\n"}) {
+        int fx2 = kelbsim::AddFX2();
+        UseFirmware(WriteFile(line + HexLine(0, 1, {})));
+        ASSERT_EQ(OpenWithBoard(), "") << line;
+        EXPECT_EQ(Loads(fx2), std::vector<Load>{kReset}) << line;
+        EXPECT_TRUE(kelbsim::CpuInReset(fx2)) << line;
+        USBclose(&port_);
+        kelbsim::Reset();
+    }
 }
 
 TEST_F(FirmwareTest, EmptyFileFails) {

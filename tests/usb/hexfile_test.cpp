@@ -96,10 +96,12 @@ TEST(HexFile, StopsAfterDataAreIncomplete) {
     Result big = Load(":11000000" + std::string(34, '0') + "EF\n:00000001FF\n");
     EXPECT_EQ(big.outcome, HEX_INCOMPLETE);
     EXPECT_TRUE(big.records.empty());
-    // A signed count is no count.
-    Result neg = Load(":-1000000FF\n:00000001FF\n");
-    EXPECT_EQ(neg.outcome, HEX_INCOMPLETE);
-    EXPECT_TRUE(neg.records.empty());
+    // A signed count is no count, and a signed address no address.
+    for (const char *line : {":-1000000FF\n", ":1-10000410\n"}) {
+        Result neg = Load(std::string(line) + ":00000001FF\n");
+        EXPECT_EQ(neg.outcome, HEX_INCOMPLETE) << line;
+        EXPECT_TRUE(neg.records.empty()) << line;
+    }
 }
 
 TEST(HexFile, OversizedRecordOfAnotherTypeStillEndsAsComplete) {

@@ -21,8 +21,10 @@ static bool ReadRecord(FILE *stream, HexRecord *record, int *lastType) {
     record->RecordType = static_cast<int>(type);
     *lastType = record->RecordType;
     // %X takes a sign: a count of "-1" would otherwise send 65535 bytes from
-    // a 16-byte buffer.
+    // a 16-byte buffer, and an address of "-100" would go out with wIndex
+    // 0xFFFF where every record address has 0.
     if (record->ByteCount < 0 || record->ByteCount > HEX_MAX_DATA) return false;
+    if (record->Address < 0) return false;
     for (int i = 0; i < record->ByteCount; i++) {
         unsigned int byte = 0;
         if (std::fscanf(stream, "%2X", &byte) != 1) return false;
