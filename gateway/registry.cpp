@@ -83,22 +83,36 @@ int32_t Open(KELBstruct *port, int, mxArray *plhs[], int, const mxArray *prhs[])
 
 int32_t Close(KELBstruct *port, int, mxArray *[], int, const mxArray *[]) {
     if (!PortIsOpen(port)) return 1;
-    USBclose(port);
+    // The port is closed even when the board reports a failure: its lock
+    // goes back before the failure is raised.
+    const char *failure = USBclose(port);
     mexUnlock();
+    if (failure) mexErrMsgTxt(failure);
     return 0;
+}
+
+// Closes every open port and gives back every lock, whatever fails on the
+// way, and gives the first close failure's message, or null.  Records that
+// are not open still pass through USBclose, which ends a libusb context kept
+// after a refused claim; otherwise libusb's thread would outlive the library.
+static const char *CloseEveryPort() {
+    const char *first = nullptr;
+    for (int32_t i = 0; i < KELBcount; ++i) {
+        bool open = PortIsOpen(&Port[i]);
+        const char *failure = USBclose(&Port[i]);
+        if (open) mexUnlock();
+        if (!first) first = failure;
+    }
+    while (mexIsLocked()) mexUnlock();
+    return first;
 }
 
 int32_t CloseAll(KELBstruct *, int, mxArray *[], int, const mxArray *[]) {
-    for (int32_t i = 0; i < KELBcount; ++i) {
-        if (PortIsOpen(&Port[i])) {
-            USBclose(&Port[i]);
-            mexUnlock();
-        }
-    }
-    while (mexIsLocked()) mexUnlock();
+    if (const char *failure = CloseEveryPort()) mexErrMsgTxt(failure);
     return 0;
 }
 
+// MATLAB unloads the library right after this: nothing may be raised here.
 void ExitFcn(void) {
-    CloseAll(nullptr, 0, nullptr, 0, nullptr);
+    if (const char *failure = CloseEveryPort()) mexWarnMsgTxt(failure);
 }

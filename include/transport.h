@@ -18,6 +18,9 @@ enum : int {
 void USBopen(KELBstruct *port);
 int USBread(KELBstruct *port, void *buffer, unsigned int length);
 int USBwrite(KELBstruct *port, void *buffer, int length);
-void USBclose(KELBstruct *port);
+// Closes the port and gives back what the transport holds for it, also for a
+// record that is not open.  Never raises: the port ends closed even when the
+// board reports a close failure, whose message it returns (else null).
+const char *USBclose(KELBstruct *port);
 
 #endif

@@ -91,6 +91,36 @@ TEST_F(MexUsbTest, FailedOpenRaisesTheMessageAndHoldsNothing) {
     EXPECT_EQ(n.contexts + n.handles + n.lists, 0);
 }
 
+// A refused claim leaves the port's context in the record for the next Open;
+// CloseAll and unload must still end it, or libusb's thread outlives the
+// library.
+TEST_F(MexUsbTest, ContextKeptAfterARefusedClaimEndsWithCloseAllAndUnload) {
+    int board = kelbsim::AddBoard(0);
+    for (bool unload : {false, true}) {
+        kelbsim::Script({kelbsim::Op::Claim, board, LIBUSB_ERROR_BUSY});
+        auto r = Call(1, {kelbhost::Char("Open"), kelbhost::Char("TIRK1")});
+        EXPECT_EQ(r.error, "Unable to claim USB interface: LIBUSB_ERROR_BUSY.\n");
+        EXPECT_EQ(kelbsim::Alive().contexts, 1);
+        if (unload) {
+            EXPECT_TRUE(mex_->Unload());
+            ASSERT_TRUE(mex_->Load()) << mex_->LastError();
+        } else {
+            EXPECT_EQ(Call(0, {kelbhost::Char("CloseAll")}).error, "");
+        }
+        EXPECT_EQ(kelbsim::Alive().contexts, 0) << (unload ? "unload" : "CloseAll");
+        EXPECT_EQ(kelbhost::LockCount(), 0);
+        EXPECT_EQ(kelbhost::ExtraUnlocks(), 0);
+    }
+    // Without CloseAll in between, the next Open still reuses the context.
+    kelbsim::Script({kelbsim::Op::Claim, board, LIBUSB_ERROR_BUSY});
+    EXPECT_TRUE(Call(1, {kelbhost::Char("Open"), kelbhost::Char("TIRK1")}).failed);
+    kelbsim::ClearLog();
+    auto r = Call(1, {kelbhost::Char("Open"), kelbhost::Char("TIRK1")});
+    EXPECT_EQ(r.error, "");
+    EXPECT_TRUE(kelbsim::Calls("libusb_init").empty());
+    EXPECT_EQ(kelbhost::LockCount(), 1);
+}
+
 TEST_F(MexUsbTest, TransferErrorShowsUnsignedUntilSetParams) {
     int board = kelbsim::AddBoard(2);
     auto r = Call(1, {kelbhost::Char("Open"), kelbhost::Char("FELDAR1")});

@@ -45,7 +45,9 @@ int USBread(KELBstruct *port, void *buffer, unsigned int length) {
     return static_cast<unsigned int>(first + second) == length ? KELB_OK : KELB_XFER_SHORT;
 }
 
-void USBclose(KELBstruct *port) {
+// A record that is not open may still hold the context kept after a refused
+// claim; it is ended here too.
+const char *USBclose(KELBstruct *port) {
     if (PortIsOpen(port)) {
         libusb_release_interface(port->Handle, KELB_INTERFACE);
         libusb_close(port->Handle);
@@ -55,4 +57,5 @@ void USBclose(KELBstruct *port) {
         libusb_exit(port->Context);
         port->Context = nullptr;
     }
+    return nullptr;
 }

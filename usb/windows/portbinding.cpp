@@ -126,18 +126,13 @@ int USBwrite(KELBstruct *port, void *buffer, int length)
     return KELB_OK;
 }
 
-void USBclose(KELBstruct *port)
+// The caller raises a close failure once it has given the port's lock back.
+const char *USBclose(KELBstruct *port)
 {
-    if (!PortIsOpen(port)) return;
+    if (!PortIsOpen(port)) return nullptr;
     CCyDevice *device = port->Handle;
     port->Handle = KELBnotOpen();
-    const char *failure = ReleaseDevice(device);
-    if (failure) {
-        // The error ends the call before the caller can give the port's lock
-        // back, and the port is no longer open: give it back here.
-        mexUnlock();
-        mexErrMsgTxt(failure);
-    }
+    return ReleaseDevice(device);
 }
 
 #endif
