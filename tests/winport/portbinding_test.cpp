@@ -1,8 +1,68 @@
 // The Windows transport behind mexFunction: board selection by product-string
-// tag, transfer statuses and error codes, abort on time-out, close failures.
+// tag, transfer statuses and error codes, abort on time-out, close failures,
+// running out of memory.
+#include <dlfcn.h>
+
+#include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "winport.h"
+
+// The plug-in's own C++ allocations can be made to fail: the nth one from now
+// made from code inside the loaded plug-in throws std::bad_alloc (the nothrow
+// forms give null).  Allocations of the test, the host and the simulated
+// driver are not counted, since the real driver never throws into the caller.
+namespace {
+
+long failCountdown = 0;
+const void *pluginBase = nullptr;
+
+bool FailsHere(const void *caller)
+{
+    if (failCountdown <= 0 || !pluginBase) return false;
+    Dl_info info;
+    if (!dladdr(caller, &info) || info.dli_fbase != pluginBase) return false;
+    return --failCountdown == 0;
+}
+
+void *Allocate(std::size_t size, const void *caller)
+{
+    if (FailsHere(caller)) throw std::bad_alloc();
+    if (void *p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+
+void *AllocateOrNull(std::size_t size, const void *caller) noexcept
+{
+    return FailsHere(caller) ? nullptr : std::malloc(size ? size : 1);
+}
+
+// The base address of the plug-in that module loaded, for FailsHere.
+void WatchPlugin(const kelbhost::Module &module)
+{
+    void *handle = dlopen(module.Path().c_str(), RTLD_NOW | RTLD_NOLOAD);
+    Dl_info info{};
+    pluginBase = handle && dladdr(dlsym(handle, "mexFunction"), &info) ? info.dli_fbase : nullptr;
+    if (handle) dlclose(handle);
+}
+
+}  // namespace
+
+void *operator new(std::size_t size) { return Allocate(size, __builtin_return_address(0)); }
+void *operator new[](std::size_t size) { return Allocate(size, __builtin_return_address(0)); }
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept
+{
+    return AllocateOrNull(size, __builtin_return_address(0));
+}
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept
+{
+    return AllocateOrNull(size, __builtin_return_address(0));
+}
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete[](void *p) noexcept { std::free(p); }
+void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -24,10 +84,12 @@ protected:
         cyusbsim::Reset();
         mex = std::make_unique<kelbhost::Module>();
         ASSERT_TRUE(mex->Load()) << mex->LastError();
+        WatchPlugin(*mex);
     }
 
     void TearDown() override
     {
+        failCountdown = 0;
         cyusbsim::Faults() = {};
         mex.reset();
         cyusbsim::Reset();  // the boards' plants
@@ -125,6 +187,31 @@ TEST_F(PortBinding, TagIsTakenFromTheLastParenthesis)
     EXPECT_EQ(Call(0, {Char("Write"), feldar, Double(0), Double(0), Double(0), Doubles(1, 1, {1})}).error, "");
     EXPECT_EQ(Sent(0).size(), 1u);
     EXPECT_TRUE(Sent(2).empty());
+}
+
+TEST_F(PortBinding, DeviceWithoutAReadableProductStringMatchesNoTag)
+{
+    // Between two TIRK boards, a device with no product string (iProduct 0,
+    // as a chip without firmware has) or one whose string request stalls: it
+    // must not pass for a TIRK board with the string seen before it.
+    for (bool stalls : {false, true}) {
+        cyusbsim::AddDevice(cyusbsim::Board(Product("TIRK", 0), 0));
+        cyusbsim::Device other = cyusbsim::Board("", -1);
+        if (stalls) {
+            other.FailingDescriptors.insert(0x0302);
+        } else {
+            other.DeviceDescriptor[15] = 0;
+        }
+        cyusbsim::AddDevice(other);
+        cyusbsim::AddDevice(cyusbsim::Board(Product("TIRK", 0), 0));
+
+        const mxArray *second = Open("TIRK2");
+        EXPECT_EQ(WriteTIRK(second), 0.0);
+        EXPECT_TRUE(Sent(1).empty()) << (stalls ? "stalls" : "no string");
+        EXPECT_EQ(Sent(2).size(), 1u) << (stalls ? "stalls" : "no string");
+        EXPECT_EQ(Call(0, {Char("Close"), second}).error, "");
+        cyusbsim::Reset();
+    }
 }
 
 TEST_F(PortBinding, UnopenableDevicesAreSkipped)
@@ -314,6 +401,87 @@ TEST_F(PortBinding, CloseFailureDuringTheScanEndsOpen)
 
     cyusbsim::Faults().CloseHandle = false;
     EXPECT_EQ(OpenState(Char("TIRK2")), 1.0);
+}
+
+TEST_F(PortBinding, CloseAllEndsEveryPortWhateverFailsAndExitNeverRaises)
+{
+    for (int i = 0; i < 3; ++i) cyusbsim::AddDevice(cyusbsim::Board(Product("TIRK", 0), 0));
+    const mxArray *ports[] = {Open("TIRK1"), Open("TIRK2"), Open("TIRK3")};
+    Open("TIRK1");  // a second lock on the same port
+    ASSERT_EQ(kelbhost::LockCount(), 4);
+
+    // Every close fails: each port is closed all the same, every lock is
+    // given back, and the first failure is raised once, at the end.
+    cyusbsim::Faults().CloseHandle = true;
+    cyusbsim::ClearLog();
+    EXPECT_EQ(Call(0, {Char("CloseAll")}).error, "Failed to close handle to driver.");
+    for (const mxArray *port : ports) EXPECT_EQ(OpenState(port), 1.0);
+    EXPECT_EQ(kelbhost::LockCount(), 0);
+    EXPECT_EQ(kelbhost::ExtraUnlocks(), 0);
+    for (const mxArray *port : ports) EXPECT_EQ(WriteTIRK(port), 1.0);
+    EXPECT_TRUE(cyusbsim::Log().empty());
+
+    // Unloading may not raise: the failure is only a warning.
+    cyusbsim::Faults().CloseHandle = false;
+    Open("TIRK2");
+    Open("TIRK3");
+    cyusbsim::Faults().CloseHandle = true;
+    size_t warned = kelbhost::Warnings().size();
+    EXPECT_NO_THROW(mex->Exit());
+    EXPECT_FALSE(mex->Loaded());
+    ASSERT_EQ(kelbhost::Warnings().size(), warned + 1);
+    EXPECT_EQ(kelbhost::Warnings().back(), "Failed to close handle to driver.");
+}
+
+// Opening allocates configurations, endpoint objects and request records,
+// every transfer a request record.  Any of them may fail: the call ends with
+// "Out of memory.", the registry, the lock and the driver's handles are as
+// they were, and no C++ exception leaves mexFunction.
+TEST_F(PortBinding, RunningOutOfMemoryIsTheMatlabErrorAndChangesNothing)
+{
+    cyusbsim::AddDevice(cyusbsim::Board(Product("TIRK", 0), 0));
+    int failures = 0;
+    const mxArray *tirk = nullptr;
+    for (long n = 1; n < 200; ++n) {
+        failCountdown = n;
+        kelbhost::CallResult r;
+        EXPECT_NO_THROW(r = Call(2, {Char("Open"), Char("TIRK1")})) << n;
+        bool reached = failCountdown == 0;
+        failCountdown = 0;
+        if (!reached) {
+            EXPECT_EQ(r.error, "");
+            tirk = r.out[0];
+            break;
+        }
+        ++failures;
+        EXPECT_EQ(r.error, "Out of memory.") << n;
+        EXPECT_EQ(OpenState(Char("TIRK1")), 1.0) << n;
+        EXPECT_EQ(kelbhost::LockCount(), 0) << n;
+        EXPECT_EQ(cyusbsim::Stats().OpenFiles, 0) << n;
+        EXPECT_EQ(cyusbsim::Stats().OpenDevInfo, 0) << n;
+    }
+    EXPECT_GT(failures, 5);
+    ASSERT_EQ(kelbhost::LockCount(), 1);
+    ASSERT_NE(tirk, nullptr);
+    for (int read = 0; read < 2; ++read) {
+        failCountdown = 1;
+        kelbhost::CallResult r;
+        if (read) {
+            EXPECT_NO_THROW(r = Call(2, {Char("Read"), tirk}));
+        } else {
+            EXPECT_NO_THROW(r = Call(1, {Char("Write"), tirk, Double(1), Double(5), Double(1.5)}));
+        }
+        EXPECT_EQ(failCountdown, 0);
+        EXPECT_EQ(r.error, "Out of memory.") << (read ? "Read" : "Write");
+        EXPECT_EQ(cyusbsim::Stats().OpenEvents, 0);
+        EXPECT_EQ(winport::Transfers(0, read ? 0x86 : 0x02), 0);
+    }
+    EXPECT_EQ(OpenState(tirk), 0.0);
+    EXPECT_EQ(FieldValue(Params(tirk), "ReadError"), 0.0);
+    EXPECT_EQ(FieldValue(Params(tirk), "WriteError"), 0.0);
+    EXPECT_EQ(WriteTIRK(tirk), 0.0);
+    EXPECT_EQ(ReadStatus(tirk), 0.0);
+    EXPECT_EQ(kelbhost::LockCount(), 1);
 }
 
 }  // namespace

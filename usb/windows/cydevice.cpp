@@ -1,5 +1,6 @@
 // CCyDevice: opening a device by index, the driver queries, and closing.
 #include <cstring>
+#include <new>
 
 #include "cydevice.h"
 
@@ -36,13 +37,26 @@ uint32_t CCyDevice::QueryValue(DWORD code, DWORD size) {
 
 bool CCyDevice::OpenDevice(uint8_t index) {
     if (IsOpen()) CloseDevice();
+    // A string that is absent or cannot be read must not keep the text of the
+    // device looked at before: the port binding would take it for that board.
+    std::memset(Manufacturer, 0, sizeof(Manufacturer));
+    std::memset(Product, 0, sizeof(Product));
+    std::memset(SerialNumber, 0, sizeof(SerialNumber));
     if (!OpenDriverHandle(index)) {
         DeviceHandle = INVALID_HANDLE_VALUE;
         DeviceIndex = 0;
         return false;
     }
     DeviceIndex = index;
+    try {
+        return ReadDevice();
+    } catch (const std::bad_alloc &) {
+        CloseDevice();  // nothing half built stays behind
+        throw;
+    }
+}
 
+bool CCyDevice::ReadDevice() {
     ReadDeviceDescriptor();
     ReadLanguageId();
     ReadStringDescriptor(DeviceDescriptor[14], Manufacturer);

@@ -97,6 +97,7 @@ public:
 
 private:
     bool OpenDriverHandle(uint8_t index);
+    bool ReadDevice();  // OpenDevice once the driver handle is open
     bool GetDescriptor(uint16_t value, uint16_t index, uint8_t *data, uint16_t length, bool keepDriverStatus);
     void ReadDeviceDescriptor();
     void ReadLanguageId();

@@ -3,6 +3,7 @@
 // end of the set before it is used: a zero length or one that runs past the
 // end stops the walk instead of looping or reading outside.
 #include <cstring>
+#include <new>
 
 #include "descriptormodel.h"
 
@@ -29,19 +30,25 @@ CCyInterface::CCyInterface(const uint8_t *descriptor, const uint8_t *end, HANDLE
     int skipped = 0;
     // The table has room for 15 endpoints behind the control endpoint.
     int positions = bNumEndpoints < MAX_ENDPOINTS - 1 ? bNumEndpoints : MAX_ENDPOINTS - 1;
-    for (int entry = 1; entry <= positions;) {
-        if (!Fits(p, end)) break;
-        BlockLength = static_cast<uint16_t>(BlockLength + p[0]);
-        if (p[1] == USB_ENDPOINT_DESCRIPTOR_TYPE) {
-            if (p[0] < ENDPOINT_DESCRIPTOR_LENGTH) break;
-            EndPoints[entry++] = CreateEndPoint(handle, p);
-            p += p[0];
-        } else if (skipped < MAX_SKIPPED) {
-            skipped++;
-            p += p[0];
-        } else {
-            entry++;  // one too many: it uses up the position, the walk stays
+    try {
+        for (int entry = 1; entry <= positions;) {
+            if (!Fits(p, end)) break;
+            BlockLength = static_cast<uint16_t>(BlockLength + p[0]);
+            if (p[1] == USB_ENDPOINT_DESCRIPTOR_TYPE) {
+                if (p[0] < ENDPOINT_DESCRIPTOR_LENGTH) break;
+                EndPoints[entry++] = CreateEndPoint(handle, p);
+                p += p[0];
+            } else if (skipped < MAX_SKIPPED) {
+                skipped++;
+                p += p[0];
+            } else {
+                entry++;  // one too many: it uses up the position, the walk stays
+            }
         }
+    } catch (const std::bad_alloc &) {
+        // No destructor runs for an object whose construction failed.
+        for (int i = 1; i < MAX_ENDPOINTS; i++) DeleteEndPoint(EndPoints[i]);
+        throw;
     }
 }
 
@@ -64,17 +71,22 @@ CCyConfiguration::CCyConfiguration(const uint8_t *set, size_t length, HANDLE han
 
     const uint8_t *end = set + (wTotalLength < length ? wTotalLength : length);
     const uint8_t *p = set + bLength;
-    while (p < end && AltInterfaces < MAX_INTERFACES) {
-        if (!Fits(p, end)) break;
-        if (p[1] == USB_INTERFACE_DESCRIPTOR_TYPE) {
-            if (p[0] < INTERFACE_DESCRIPTOR_LENGTH) break;
-            CCyInterface *alt = new CCyInterface(p, end, handle);
-            Interfaces[AltInterfaces++] = alt;
-            if (alt->BlockLength >= end - p) break;
-            p += alt->BlockLength;
-        } else {
-            p += p[0];
+    try {
+        while (p < end && AltInterfaces < MAX_INTERFACES) {
+            if (!Fits(p, end)) break;
+            if (p[1] == USB_INTERFACE_DESCRIPTOR_TYPE) {
+                if (p[0] < INTERFACE_DESCRIPTOR_LENGTH) break;
+                CCyInterface *alt = new CCyInterface(p, end, handle);
+                Interfaces[AltInterfaces++] = alt;
+                if (alt->BlockLength >= end - p) break;
+                p += alt->BlockLength;
+            } else {
+                p += p[0];
+            }
         }
+    } catch (const std::bad_alloc &) {
+        for (CCyInterface *alt : Interfaces) delete alt;
+        throw;
     }
 
     for (int i = 0; i < AltInterfaces; i++)

@@ -117,7 +117,13 @@ bool CCyUSBEndPoint::Transfer(uint8_t *buffer, LONG &length, IsoPacketInfo *pack
         BytesTransferred = 0;
         return false;
     }
-    uint8_t *context = BeginTransfer(buffer, length, &ov);
+    uint8_t *context = nullptr;
+    try {
+        context = BeginTransfer(buffer, length, &ov);
+    } catch (const std::bad_alloc &) {  // no request record: nothing was sent
+        oslayer::CloseHandle(ov.hEvent);
+        throw;
+    }
     // A begin that sent nothing leaves nothing to wait for.
     bool waited = context && WaitForTransfer(&ov);
     bool finished = FinishTransfer(buffer, length, &ov, context, packetInfos);

@@ -14,6 +14,7 @@ namespace {
 
 constexpr int PRODUCTLEN = 200;  // 199 characters and the terminator
 constexpr const char *NO_DEVICE = "No matching device found!";
+constexpr const char *OUT_OF_MEMORY = "Out of memory.";
 
 bool EqualNoCase(const char *a, const char *b)
 {
@@ -49,6 +50,18 @@ const char *ReleaseDevice(CCyDevice *device)
     return failure;
 }
 
+// One transfer on an endpoint of an open port.  False with outOfMemory set
+// when its request record could not be allocated; nothing was sent then.
+bool TransferOn(CCyBulkEndPoint *endpoint, void *buffer, LONG &count, bool *outOfMemory)
+{
+    try {
+        return endpoint->Transfer(static_cast<uint8_t *>(buffer), count);
+    } catch (const std::bad_alloc &) {
+        *outOfMemory = true;
+        return false;
+    }
+}
+
 // Visits every device of the driver's class through one CCyDevice and leaves
 // it open on the wanted-th board that carries the tag.  False when there is
 // none.  Throws CyCloseError when a visited device cannot be closed.
@@ -72,11 +85,12 @@ bool FindBoard(CCyDevice *device, const char *tag, int wanted)
 void USBopen(KELBstruct *port)
 {
     port->Handle = KELBnotOpen();
-    // A failed allocation is the MATLAB error, not a C++ exception out of the plug-in.
-    CCyDevice *device = new (std::nothrow) CCyDevice(nullptr, CYUSB_INTERFACE_GUID, true);
-    if (!device) mexErrMsgTxt("Out of memory.");
+    // A failed allocation is the MATLAB error, not a C++ exception out of the
+    // plug-in.  OpenDevice leaves the device closed when it runs out of memory.
+    CCyDevice *device = nullptr;
     const char *failure = NO_DEVICE;
     try {
+        device = new CCyDevice(nullptr, CYUSB_INTERFACE_GUID, true);
         if (FindBoard(device, port->ModelTag, port->Device)) {
             port->Handle = device;
             return;
@@ -84,6 +98,8 @@ void USBopen(KELBstruct *port)
         device->CloseDevice();
     } catch (const CyCloseError &e) {
         failure = e.Message;  // the device is not touched again
+    } catch (const std::bad_alloc &) {
+        failure = OUT_OF_MEMORY;
     }
     delete device;
     // Raised outside the catch block: MATLAB does not come back from it, so
@@ -99,7 +115,12 @@ int USBread(KELBstruct *port, void *buffer, unsigned int length)
     if (!device->IsOpen() || !in) return KELB_NOT_OPEN;
 
     LONG count = static_cast<LONG>(length);
-    if (!in->Transfer(static_cast<uint8_t *>(buffer), count)) {
+    bool outOfMemory = false;
+    if (!TransferOn(in, buffer, count, &outOfMemory)) {
+        if (outOfMemory) {
+            mexErrMsgTxt(OUT_OF_MEMORY);
+            return KELB_XFER_ERROR;
+        }
         port->ReadError = in->DriverStatus;
         return KELB_XFER_ERROR;
     }
@@ -114,7 +135,12 @@ int USBwrite(KELBstruct *port, void *buffer, int length)
     if (!device->IsOpen() || !out) return KELB_NOT_OPEN;
 
     LONG count = length;
-    if (!out->Transfer(static_cast<uint8_t *>(buffer), count)) {
+    bool outOfMemory = false;
+    if (!TransferOn(out, buffer, count, &outOfMemory)) {
+        if (outOfMemory) {
+            mexErrMsgTxt(OUT_OF_MEMORY);
+            return KELB_XFER_ERROR;
+        }
         port->WriteError = out->DriverStatus;
         return KELB_XFER_ERROR;
     }
