@@ -178,6 +178,13 @@ bool FaultFires(Op op, int device, Fault *fired) {
     return false;
 }
 
+bool FaultFails(Op op, int device, int *code) {
+    Fault fault;
+    if (!FaultFires(op, device, &fault) || fault.code == 0) return false;
+    *code = fault.code;
+    return true;
+}
+
 static std::string Hex(const std::vector<uint8_t> &data) {
     static const char digits[] = "0123456789abcdef";
     std::string text;
@@ -217,7 +224,7 @@ std::string Describe(const Call &c) {
 }
 
 void Record(const Call &call) {
-    TheBus().log.push_back(call);
+    KeepRecent(&TheBus().log, call);
     static const char *path = std::getenv("KELBSIM_LOG");
     if (path != nullptr && *path != '\0') {
         if (FILE *file = std::fopen(path, "a")) {
@@ -269,16 +276,22 @@ std::vector<unsigned int> SleepCalls() { return TheBus().sleeps; }
 void SetReenumDelay(unsigned int ms) { TheBus().reenumDelayMs = ms; }
 
 void Reset() {
-    // What the product may still point at is kept, dead, so a stale pointer
-    // counts as misuse instead of touching freed memory.
-    static std::vector<Bus> graveyard;
+    // The small objects the product may still point at are kept, dead, so
+    // their addresses are not handed out again and a stale pointer counts as
+    // misuse; the devices with their memory, the log and the rest go.
+    static Bus graveyard;
     Bus &bus = TheBus();
     for (auto &c : bus.contexts) c->alive = false;
     for (auto &h : bus.handles) h->open = false;
     for (auto &l : bus.lists) l->alive = false;
+    auto bury = [](auto &from, auto &to) {
+        for (auto &object : from) to.push_back(std::move(object));
+    };
+    bury(bus.contexts, graveyard.contexts);
+    bury(bus.handles, graveyard.handles);
+    bury(bus.lists, graveyard.lists);
     uint64_t clock = bus.virtualMs;
     int nextId = bus.nextId;  // ids are never reused, so old pointers find nothing
-    graveyard.push_back(std::move(bus));
     bus = Bus();
     bus.virtualMs = clock;
     bus.nextId = nextId;

@@ -30,6 +30,18 @@ struct libusb_device_handle {
 namespace kelbsim {
 
 constexpr int kFX2MemorySize = 0x10000;
+// The log and each board's received packets keep at least this many of their
+// most recent entries and at most twice as many, so that hours of traffic on
+// the run-time library take no more memory than the first minute.
+constexpr size_t kRecentKept = 4096;
+
+template <typename T>
+void KeepRecent(std::vector<T> *records, T entry) {
+    if (records->size() >= 2 * kRecentKept) {
+        records->erase(records->begin(), records->end() - static_cast<std::ptrdiff_t>(kRecentKept));
+    }
+    records->push_back(std::move(entry));
+}
 constexpr unsigned int kCPUCS = 0xE600;
 
 // What a device shows on the bus: its descriptors, reduced to what is used.
@@ -88,6 +100,9 @@ void Record(const Call &call);
 // The fault that fires for this call, if one does: its code is returned
 // through *fault.  Unplugs the device when the fault says so.
 bool FaultFires(Op op, int device, Fault *fault);
+// A fault that fires with a nonzero code, which the call returns.  One with
+// code 0 still fires (and unplugs), and the call then does what it would do.
+bool FaultFails(Op op, int device, int *code);
 
 // A programmed board described by its identity, placed at `position` in the
 // bus order (or at the end).

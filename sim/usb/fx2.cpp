@@ -66,7 +66,9 @@ static void Run(Device *dev) {
 }
 
 int FX2Load(Device *dev, bool toDevice, unsigned int address, unsigned char *data, int length) {
-    if (length < 0 || address + static_cast<unsigned int>(length) > kFX2MemorySize) {
+    // Compared without adding, so an address near the top of 32 bits cannot wrap.
+    if (length < 0 || address > kFX2MemorySize ||
+        static_cast<unsigned int>(length) > kFX2MemorySize - address) {
         return LIBUSB_ERROR_PIPE;  // the chip stalls
     }
     if (!toDevice) {

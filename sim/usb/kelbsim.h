@@ -41,7 +41,9 @@
 //     KELBSIM_LOG     a file to which every call is appended as one line of
 //                     text (see Describe), so scripts can check the wire.
 //   Entries that cannot be used are reported once on stderr.
-//   Boards and their state last as long as the process.
+//   Boards and their state last as long as the process; the log and the
+//   packets each board took are kept for the most recent 4096 entries at
+//   least, so memory stays flat however long the process drives the boards.
 //
 // The boards.  A programmed board has interface 0 with bulk OUT 0x02 and bulk
 // IN 0x86.  Packets written to 0x02 go to the board's plant model
@@ -105,14 +107,17 @@ bool CpuInReset(int device);
 
 // Bytes for the device's bulk IN stream, ahead of the plant's blocks.
 void QueueInput(int device, const std::vector<uint8_t> &bytes);
-// The packets the board took on bulk OUT, in order.
+// The packets the board took on bulk OUT, in order (the most recent ones; see
+// Log).
 std::vector<std::vector<uint8_t>> Received(int device);
 
 // Scripted faults.  A fault matches calls of one kind, on one device (0: any
 // device), lets `skip` matching calls pass, then fires on the next `times`
 // (-1: every one after).  Firing, the call returns `code`; for transfers,
 // `transferred` bytes still move (part of a packet before a time-out, or a
-// short transfer with code 0).  With `unplug` the device leaves the bus first.
+// short transfer with code 0).  Any other call given code 0 does what it would
+// have done (a list: one without devices).  With `unplug` the device leaves
+// the bus first.
 enum class Op {
     Init,        // libusb_init
     List,        // libusb_get_device_list (code is the negative count)
@@ -157,6 +162,8 @@ struct Call {
     bool forever = false;      // bulk IN with no time limit on a silent board
 };
 
+// The calls since Reset or ClearLog: at least the most recent 4096, at most
+// twice as many.
 const std::vector<Call> &Log();
 std::vector<Call> Calls(const std::string &fn);  // the log entries of one function
 void ClearLog();
@@ -179,7 +186,7 @@ std::vector<unsigned int> SleepCalls();  // every Sleep since Reset, in order
 void SetReenumDelay(unsigned int ms);
 
 // Removes every device, fault, log entry and count; the clock goes on.
-// Objects the product still holds are freed.
+// Objects the product still holds die: calls on them count as misuse.
 void Reset();
 
 // Firmware for the virtual FX2, as Intel HEX text: a code stub at 0x0000 and,

@@ -75,11 +75,7 @@ int libusb_init(libusb_context **ctx) {
 #endif
     Call call;
     call.fn = "libusb_init";
-    Fault fault;
-    if (FaultFires(Op::Init, 0, &fault)) {
-        call.result = fault.code;
-        return Finish(call);
-    }
+    if (FaultFails(Op::Init, 0, &call.result)) return Finish(call);
     if (ctx == nullptr && LiveContext(nullptr) != nullptr) return Finish(call);
     TheBus().contexts.push_back(std::make_unique<libusb_context>());
     libusb_context *made = TheBus().contexts.back().get();
@@ -111,13 +107,15 @@ ssize_t libusb_get_device_list(libusb_context *ctx, libusb_device ***list) {
         Misuse(&call);
         return Finish(call);
     }
+    // A fault with code 0 lists no device, as the real call on an empty bus.
     Fault fault;
-    if (FaultFires(Op::List, 0, &fault)) {
+    bool empty = FaultFires(Op::List, 0, &fault);
+    if (empty && fault.code != 0) {
         call.result = fault.code;
         return Finish(call);
     }
     auto made = std::make_unique<DeviceList>();
-    for (int id : Devices()) {
+    for (int id : empty ? std::vector<int>{} : Devices()) {
         Device *dev = FindDevice(id);
         dev->usb.refs++;
         made->entries.push_back(&dev->usb);
@@ -176,11 +174,7 @@ int libusb_get_device_descriptor(libusb_device *dev, libusb_device_descriptor *d
         return Finish(call);
     }
     call.device = d->id;
-    Fault fault;
-    if (FaultFires(Op::Descriptor, d->id, &fault)) {
-        call.result = fault.code;
-        return Finish(call);
-    }
+    if (FaultFails(Op::Descriptor, d->id, &call.result)) return Finish(call);
     std::memset(desc, 0, sizeof *desc);
     desc->bLength = LIBUSB_DT_DEVICE_SIZE;
     desc->bDescriptorType = LIBUSB_DT_DEVICE;
@@ -203,12 +197,9 @@ int libusb_open(libusb_device *dev, libusb_device_handle **dev_handle) {
         return Finish(call);
     }
     call.device = d->id;
-    Fault fault;
     if (!d->present) {
         call.result = LIBUSB_ERROR_NO_DEVICE;
-    } else if (FaultFires(Op::Open, d->id, &fault)) {
-        call.result = fault.code;
-    } else {
+    } else if (!FaultFails(Op::Open, d->id, &call.result)) {
         auto handle = std::make_unique<libusb_device_handle>();
         handle->device = d->id;
         *dev_handle = handle.get();
@@ -237,11 +228,9 @@ int libusb_claim_interface(libusb_device_handle *dev_handle, int interface_numbe
     call.iface = interface_number;
     Device *d = HandleDevice(dev_handle, &call);
     if (d == nullptr) return Finish(call);
-    Fault fault;
+    if (FaultFails(Op::Claim, d->id, &call.result)) return Finish(call);
     const auto &ifaces = d->identity.interfaces;
-    if (FaultFires(Op::Claim, d->id, &fault)) {
-        call.result = fault.code;
-    } else if (std::find(ifaces.begin(), ifaces.end(), interface_number) == ifaces.end()) {
+    if (std::find(ifaces.begin(), ifaces.end(), interface_number) == ifaces.end()) {
         call.result = LIBUSB_ERROR_NOT_FOUND;
     } else {
         for (auto &h : TheBus().handles) {
@@ -275,8 +264,7 @@ int libusb_release_interface(libusb_device_handle *dev_handle, int interface_num
     }
     mine.erase(held);  // released even when the device has gone
     Device *d = HandleDevice(dev_handle, &call);
-    Fault fault;
-    if (d != nullptr && FaultFires(Op::Release, d->id, &fault)) call.result = fault.code;
+    if (d != nullptr) FaultFails(Op::Release, d->id, &call.result);
     return Finish(call);
 }
 
@@ -293,10 +281,8 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle *dev_handle, uint8_t
     }
     Device *d = HandleDevice(dev_handle, &call);
     if (d == nullptr) return Finish(call);
-    Fault fault;
-    if (FaultFires(Op::String, d->id, &fault)) {
-        call.result = fault.code;
-    } else if (desc_index >= d->identity.strings.size()) {
+    if (FaultFails(Op::String, d->id, &call.result)) return Finish(call);
+    if (desc_index >= d->identity.strings.size()) {
         call.result = LIBUSB_ERROR_PIPE;  // the device stalls
     } else {
         const std::string &text = d->identity.strings[desc_index];
@@ -326,8 +312,13 @@ int libusb_control_transfer(libusb_device_handle *dev_handle, uint8_t request_ty
     if (d == nullptr) return Finish(call);
     Fault fault;
     if (FaultFires(Op::Control, d->id, &fault)) {
-        call.result = fault.code != 0 ? fault.code : std::min<int>(fault.transferred, wLength);
-        return Finish(call);
+        if (fault.code != 0) {
+            call.result = fault.code;
+            return Finish(call);
+        }
+        // Code 0: a short transfer, in which only the first bytes move.
+        wLength = static_cast<uint16_t>(std::max(0, std::min<int>(fault.transferred, wLength)));
+        if (toDevice && call.data.size() > wLength) call.data.resize(wLength);
     }
     bool vendor = (request_type & 0x60) == LIBUSB_REQUEST_TYPE_VENDOR;
     if (d->fx2 && vendor && bRequest == 0xA0 && (wLength == 0 || data != nullptr)) {
@@ -370,7 +361,7 @@ int libusb_bulk_transfer(libusb_device_handle *dev_handle, unsigned char endpoin
     if (!in) {
         if (moved > 0) {
             std::vector<uint8_t> packet(data, data + moved);
-            d->received.push_back(packet);
+            KeepRecent(&d->received, packet);
             if (d->plant) PlantReceive(d->plant.get(), packet.data(), moved);
             call.data = std::move(packet);
         }

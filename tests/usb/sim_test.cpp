@@ -36,6 +36,12 @@ TEST(VirtualBus, ChipComesBackAfterTheDelayInItsPlace) {
     ASSERT_EQ(libusb_open(list[1], &h), 0);
     libusb_free_device_list(list, 1);
 
+    // Nothing lands outside the 64 KB, however the address wraps.
+    unsigned char bytes[16] = {0xEE};
+    EXPECT_EQ(libusb_control_transfer(h, 0x40, 0xA0, 0xFFFF, 0xFFFF, bytes, 1, 1000), LIBUSB_ERROR_PIPE);
+    EXPECT_EQ(libusb_control_transfer(h, 0x40, 0xA0, 0xFFF8, 0, bytes, 16, 1000), LIBUSB_ERROR_PIPE);
+    EXPECT_EQ(libusb_control_transfer(h, 0x40, 0xA0, 0xFFF0, 0, bytes, 16, 1000), 16);
+
     // Load the image record by record, as a loader would, then release the CPU.
     std::istringstream hex(kelbsim::FirmwareHex("Lab rig (0.3)", 0x1234, 0x5678));
     std::string line;
@@ -88,6 +94,44 @@ TEST(VirtualBus, StaleAndDoubleReleasesCountAsMisuse) {
     libusb_exit(ctx);
     libusb_exit(ctx);
     EXPECT_EQ(kelbsim::Alive().misuse, 4);
+    kelbsim::Reset();
+}
+
+TEST(VirtualBus, FaultWithCodeZeroLetsTheCallDoWhatItWould) {
+    kelbsim::Reset();
+    int board = kelbsim::AddBoard(1);
+    for (kelbsim::Op op : {kelbsim::Op::Init, kelbsim::Op::Descriptor, kelbsim::Op::Open,
+                           kelbsim::Op::Claim, kelbsim::Op::String}) {
+        kelbsim::Script({op, 0, 0});
+    }
+    libusb_context *ctx = nullptr;
+    ASSERT_EQ(libusb_init(&ctx), 0);
+    ASSERT_NE(ctx, nullptr);
+    libusb_device **list = nullptr;
+    ASSERT_EQ(libusb_get_device_list(ctx, &list), 1);
+    libusb_device_descriptor desc{};
+    EXPECT_EQ(libusb_get_device_descriptor(list[0], &desc), 0);
+    EXPECT_EQ(desc.iProduct, 2);
+    libusb_device_handle *h = nullptr;
+    ASSERT_EQ(libusb_open(list[0], &h), 0);
+    ASSERT_NE(h, nullptr);
+    libusb_free_device_list(list, 1);
+    EXPECT_EQ(libusb_claim_interface(h, 0), 0);
+    unsigned char text[64] = {};
+    EXPECT_EQ(libusb_get_string_descriptor_ascii(h, 2, text, sizeof text),
+              static_cast<int>(kelbsim::Product(board).size()));
+    // A list fault with code 0 is an empty bus, with a list to free.
+    kelbsim::Script({kelbsim::Op::List, 0, 0});
+    list = nullptr;
+    EXPECT_EQ(libusb_get_device_list(ctx, &list), 0);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list[0], nullptr);
+    libusb_free_device_list(list, 1);
+    libusb_release_interface(h, 0);
+    libusb_close(h);
+    libusb_exit(ctx);
+    kelbsim::Counts n = kelbsim::Alive();
+    EXPECT_EQ(n.contexts + n.handles + n.lists + n.deviceRefs + n.misuse, 0);
     kelbsim::Reset();
 }
 
