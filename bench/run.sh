@@ -11,7 +11,7 @@ check=0
 for a in "$@"; do
   case $a in
     --check) check=1 ;;
-    *) build=$(cd "$a" && pwd) ;;
+    *) mkdir -p "$a" && build=$(cd "$a" && pwd) ;;
   esac
 done
 cmake -S "$top" -B "$build" >/dev/null  # picks up new targets in an older tree
