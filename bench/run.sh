@@ -42,7 +42,7 @@ octave="not run (no octave-cli or no Octave build)"
 if command -v octave-cli >/dev/null && [ -f "$out/octave/kelbnull.mex" ]; then
   read -r ratio us_k us_n < <(LD_LIBRARY_PATH=$build/kelbsim KELBSIM_BOARDS=TIRK \
     octave-cli -q -f -H -W -p "$build/octave" -p "$out/octave" -p "$top/bench" \
-    --eval 'cycle (21, 2000)' </dev/null)
+    --eval 'cycle (41, 1000)' </dev/null)
   octave="median ratio **$ratio** (kelbio $us_k us, kelbnull $us_n us per Write+Read cycle)"
 fi
 
@@ -81,7 +81,7 @@ tw8=$(value "TIRK1 Write, 8th port" 3); tr8=$(value "TIRK1 Read, 8th port" 3)
   echo "## GNU Octave, Write+Read on a virtual TIRK board"
   echo
   echo "kelbio against kelbnull (bench/nullmex.cpp), a MEX that reads the command and the object's Port"
-  echo "field and returns outputs of the same shapes; 21 alternating rounds of 2000 cycles: $octave."
+  echo "field and returns outputs of the same shapes; 41 alternating rounds of 1000 cycles, Octave's CPU time: $octave."
   echo "The virtual bus's cost is inside kelbio's figure."
   echo
   echo "## Firmware"
