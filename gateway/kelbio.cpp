@@ -42,10 +42,12 @@ constexpr int NAMELEN = 19;  // port name, terminator included
 // before a second prefix match.
 static const CmdEntry *FindCommand(const char *text) {
     const CmdEntry *found = nullptr;
-    std::size_t length = std::strlen(text);
+    const char first = KELBlower(text[0]);
     for (const CmdEntry &row : CmdTable) {
+        // Most rows differ in the first letter; the empty text begins every name.
+        if (first != '\0' && KELBlower(row.Command[0]) != first) continue;
         if (!KELBbeginsWith(row.Command, text)) continue;
-        if (std::strlen(row.Command) == length) return &row;
+        if (row.Command[std::strlen(text)] == '\0') return &row;
         if (found) {
             mexErrMsgTxt("Ambiguous command name.");
             return nullptr;
@@ -80,8 +82,22 @@ static KELBstruct *ResolvePort(const mxArray *input, bool byName) {
     return RegisterPort(name, model, device);
 }
 
+// ExitFcn is registered once per load rather than on every call.  The host
+// forgets the registration when it runs it at unload, so running it clears
+// the mark too: a host that keeps the file mapped after a clear (static data
+// not set up again) still gets the handler registered by the next call.
+static bool exitRegistered;
+
+static void UnloadHandler(void) {
+    exitRegistered = false;
+    ExitFcn();
+}
+
 extern "C" KELB_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-    mexAtExit(ExitFcn);
+    if (!exitRegistered) {
+        mexAtExit(UnloadHandler);
+        exitRegistered = true;
+    }
     if (nrhs < 1) {
         mexErrMsgTxt("Too few input arguments.");
         return;

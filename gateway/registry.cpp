@@ -3,6 +3,7 @@
 // while a board is open.
 #include "gateway/registry.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "gateway/params.h"
@@ -14,7 +15,22 @@
 KELBstruct Port[KELBMAXPORTS];
 int32_t KELBcount;
 
+// Names are compared exactly first, as whole 20-byte fields: a record's Name
+// is zero after its terminator (RegisterPort clears the record), and so is
+// the key.  No two records are equal with letter case ignored, so the one
+// record that matches exactly is also the first that matches that way.
+static bool SameField(const char *a, const char *b) {
+    uint64_t x, y;
+    std::memcpy(&x, a, sizeof x);
+    std::memcpy(&y, b, sizeof y);
+    return x == y && std::memcmp(a + sizeof x, b + sizeof x, KELBNAMELEN - sizeof x) == 0;
+}
+
 KELBstruct *FindPort(const char *name) {
+    char key[KELBNAMELEN] = {};
+    KELBcopyText(key, name);
+    for (int32_t i = 0; i < KELBcount; ++i)
+        if (SameField(Port[i].Name, key)) return &Port[i];
     for (int32_t i = 0; i < KELBcount; ++i)
         if (KELBsameText(Port[i].Name, name)) return &Port[i];
     return nullptr;
@@ -42,7 +58,9 @@ KELBstruct *GetObjectPort(const mxArray *object) {
     bool isPort = mxIsStruct(object) && mxGetNumberOfElements(object) > 0;
     for (int f = 0; isPort && f < KELBFIELDCOUNT; ++f) {
         const char *name = mxGetFieldNameByNumber(object, f);
-        isPort = name && KELBsameText(name, SetupFieldNames[static_cast<std::size_t>(f)]);
+        const char *want = SetupFieldNames[static_cast<std::size_t>(f)];
+        // The names CreateOutStructure gave are the usual case.
+        isPort = name && (std::strcmp(name, want) == 0 || KELBsameText(name, want));
     }
     if (!isPort) {
         mexErrMsgTxt("The second input argument must be a \"KELBport\" object.");

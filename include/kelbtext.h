@@ -7,18 +7,21 @@
 
 inline char KELBlower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Equal as whole zero-terminated texts, letter case ignored.
+// Equal as whole zero-terminated texts, letter case ignored.  Characters
+// are compared as they are first; letter case is only looked at where they
+// differ, which names that MATLAB code passes back to us seldom do.
 inline bool KELBsameText(const char *a, const char *b) {
-    for (; *a && *b; ++a, ++b)
-        if (KELBlower(*a) != KELBlower(*b)) return false;
-    return *a == *b;
+    for (;; ++a, ++b) {
+        if (*a != *b && KELBlower(*a) != KELBlower(*b)) return false;
+        if (*a == '\0') return true;
+    }
 }
 
 // text begins with prefix, letter case ignored; only strlen(prefix)
 // characters are compared and a shorter text never matches.
 inline bool KELBbeginsWith(const char *text, const char *prefix) {
     for (; *prefix; ++text, ++prefix)
-        if (*text == '\0' || KELBlower(*text) != KELBlower(*prefix)) return false;
+        if (*text != *prefix && KELBlower(*text) != KELBlower(*prefix)) return false;
     return true;
 }
 

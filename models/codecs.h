@@ -33,10 +33,25 @@ constexpr const char *KELBMSG_NOT_DOUBLE = "All parameters must be of type \"dou
 // Raises a MATLAB error; the status is only seen should the host return.
 int32_t ArgumentError(const char *message);
 // Inputs of a model routine, counted from the port (prhs[0]).  A missing
-// input counts as empty; the value of an input is its first element.
-bool InputEmpty(int nrhs, const mxArray *prhs[], int index);
-bool InputDouble(const mxArray *prhs[], int index);
-double InputValue(const mxArray *prhs[], int index);
+// input counts as empty; the value of an input is its first element.  Inline,
+// as every Write checks each of its inputs with them.
+inline bool InputEmpty(int nrhs, const mxArray *prhs[], int index)
+{
+    return index >= nrhs || mxGetNumberOfElements(prhs[index]) == 0;
+}
+
+// Sparse storage holds only the nonzero elements, so element i of a sparse
+// input is not at mxGetPr()[i]: such an input is refused like any other
+// non-double rather than read wrongly or past its end.
+inline bool InputDouble(const mxArray *prhs[], int index)
+{
+    return mxIsDouble(prhs[index]) && !mxIsSparse(prhs[index]);
+}
+
+inline double InputValue(const mxArray *prhs[], int index)
+{
+    return mxGetScalar(prhs[index]);
+}
 
 // The eight header bytes of the motor and FELDAR packets, built from
 // port, command, digitalout, dac(, dac2) once the inputs have been checked.

@@ -12,24 +12,6 @@ int32_t ArgumentError(const char *message)
     return -1;
 }
 
-bool InputEmpty(int nrhs, const mxArray *prhs[], int index)
-{
-    return index >= nrhs || mxGetNumberOfElements(prhs[index]) == 0;
-}
-
-// Sparse storage holds only the nonzero elements, so element i of a sparse
-// input is not at mxGetPr()[i]: such an input is refused like any other
-// non-double rather than read wrongly or past its end.
-bool InputDouble(const mxArray *prhs[], int index)
-{
-    return mxIsDouble(prhs[index]) && !mxIsSparse(prhs[index]);
-}
-
-double InputValue(const mxArray *prhs[], int index)
-{
-    return mxGetScalar(prhs[index]);
-}
-
 void MotorHeader(KELBstruct *port, const mxArray *prhs[], bool hasDac2Input,
                  uint8_t header[KELBMOTORPACKETLEN])
 {

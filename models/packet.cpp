@@ -1,30 +1,6 @@
 // Field helpers shared by the model codecs.
 #include "models/packet.h"
 
-#include <climits>
-
-int32_t ToInteger(double value)
-{
-    // Written as a range test so that NaN fails it too; every double strictly
-    // inside these bounds truncates into int32.
-    if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
-    return static_cast<int32_t>(value);
-}
-
-uint8_t ByteClamp(int32_t value)
-{
-    if (value < 0) return 0;
-    if (value > 255) return 255;
-    return static_cast<uint8_t>(value);
-}
-
-uint16_t WordClamp(int32_t value)
-{
-    if (value < 0) return 0;
-    if (value > 65535) return 65535;
-    return static_cast<uint16_t>(value);
-}
-
 uint16_t DacCode(double volts)
 {
     double code = (volts + 10) * 65535 / 20 + 0.5;
@@ -35,17 +11,6 @@ uint16_t WatchdogCode(double seconds)
 {
     double code = seconds / 0.00025;
     return WordField(code);
-}
-
-void PutWord(uint8_t *at, uint16_t word)
-{
-    at[0] = static_cast<uint8_t>(word & 0xFF);
-    at[1] = static_cast<uint8_t>(word >> 8);
-}
-
-uint16_t GetWord(const uint8_t *at)
-{
-    return static_cast<uint16_t>(at[0] | at[1] << 8);
 }
 
 uint32_t GetUnsigned24(const uint8_t *at)

@@ -5,6 +5,7 @@
 #ifndef KELB_PACKET_H
 #define KELB_PACKET_H
 
+#include <climits>
 #include <cstdint>
 
 constexpr int KELBMOTORPACKETLEN = 8;
@@ -27,11 +28,33 @@ enum : int {
 constexpr double KELBTWOPI = 6.283185307179586;
 constexpr int KELBCOUNTSPERTURN = 2000;
 
+// The small helpers are inline: a write of eight set-points runs them dozens
+// of times per call.
+
 // Truncation toward zero; NaN and anything outside int32 give INT32_MIN, so
 // such values clamp to 0 whatever their sign.
-int32_t ToInteger(double value);
-uint8_t ByteClamp(int32_t value);
-uint16_t WordClamp(int32_t value);
+inline int32_t ToInteger(double value)
+{
+    // Written as a range test so that NaN fails it too; every double strictly
+    // inside these bounds truncates into int32.
+    if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+inline uint8_t ByteClamp(int32_t value)
+{
+    if (value < 0) return 0;
+    if (value > 255) return 255;
+    return static_cast<uint8_t>(value);
+}
+
+inline uint16_t WordClamp(int32_t value)
+{
+    if (value < 0) return 0;
+    if (value > 65535) return 65535;
+    return static_cast<uint16_t>(value);
+}
+
 inline uint8_t ByteField(double value) { return ByteClamp(ToInteger(value)); }
 inline uint16_t WordField(double value) { return WordClamp(ToInteger(value)); }
 
@@ -40,8 +63,17 @@ uint16_t DacCode(double volts);
 // Watchdog time in steps of 0.25 ms.
 uint16_t WatchdogCode(double seconds);
 
-void PutWord(uint8_t *at, uint16_t word);
-uint16_t GetWord(const uint8_t *at);
+inline void PutWord(uint8_t *at, uint16_t word)
+{
+    at[0] = static_cast<uint8_t>(word & 0xFF);
+    at[1] = static_cast<uint8_t>(word >> 8);
+}
+
+inline uint16_t GetWord(const uint8_t *at)
+{
+    return static_cast<uint16_t>(at[0] | at[1] << 8);
+}
+
 uint32_t GetUnsigned24(const uint8_t *at);
 int32_t GetSigned24(const uint8_t *at);
 

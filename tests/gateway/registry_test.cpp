@@ -1,5 +1,7 @@
 // Opening and closing boards on the virtual bus: the library lock, what a
 // MATLAB clear keeps and what a reload starts afresh.
+#include <dlfcn.h>
+
 #include <cstdlib>
 
 #include "gateway_test.h"
@@ -193,6 +195,34 @@ TEST_F(Registry, ALockedLibrarySurvivesAClearAndAReloadStartsAfresh) {
     EXPECT_EQ(Slot(again, 2), 0);
     EXPECT_EQ(Field(again.out[0], "WatchdogTimeout"), 1);  // a new record
     EXPECT_EQ(Error(0, {Char("SetParams"), p}), "(no error)");
+}
+
+// The exit function is registered once per load.  A host that runs it and
+// then keeps the file mapped (here a second reference to it) reloads nothing,
+// so the library must still register it with the next call.
+TEST_F(Registry, EveryLoadRegistersTheExitFunctionEvenWhenTheFileStaysMapped) {
+    kelbsim::AddBoard(kTIRK);
+    void *pin = dlopen(mex.Path().c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(pin, nullptr);
+    for (int load = 1; load <= 2; ++load) {
+        Open(Char("TIRK1"));
+        Object("TIRK1");
+        EXPECT_EQ(kelbhost::AtExitRegistrations(), load);
+        mex.Exit();  // runs the exit function and forgets it
+        EXPECT_TRUE(mex.Resident());
+        EXPECT_EQ(kelbsim::Alive().handles, 0) << load;
+        EXPECT_EQ(LockCount(), 0);
+        ASSERT_TRUE(mex.Load()) << mex.LastError();
+        EXPECT_EQ(kelbhost::AtExitFunction(), nullptr);
+    }
+    dlclose(pin);
+    mex.Exit();
+    EXPECT_FALSE(mex.Resident());
+    ASSERT_TRUE(mex.Load()) << mex.LastError();
+    Open(Char("TIRK1"));
+    EXPECT_EQ(kelbhost::AtExitRegistrations(), 3);  // a fresh load registers it too
+    mex.Exit();
+    EXPECT_EQ(kelbsim::Alive().handles, 0);
 }
 
 TEST_F(Registry, UnloadingRunsTheExitFunctionWhichClosesEveryBoard) {
