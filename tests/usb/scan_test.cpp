@@ -72,16 +72,21 @@ TEST_F(ScanTest, EveryPortNameReachesTheBoardOpenBinds) {
     mouse.model = kelbsim::kNoModel;
     mouse.product = "USB mouse";
     kelbsim::AddBoard(mouse);
+    kelbsim::BoardSetup nameless;
+    nameless.hasProduct = false;
+    int noIndex = kelbsim::AddBoard(nameless);
     int tirk2 = Board(0, "lab (0.1) rig (0.0)");
     int busy = Board(2);
     Fail(Op::Claim, busy, LIBUSB_ERROR_BUSY);
 
     ScanResult r = ScanBus();
-    ASSERT_EQ(r.Devices.size(), 6u);
+    ASSERT_EQ(r.Devices.size(), 7u);
     EXPECT_EQ(r.Boards, 4);
     EXPECT_EQ(r.Others, 1);  // the mouse
     EXPECT_EQ(At(r, noString)->Kind, ScanKind::NoString);
     EXPECT_EQ(At(r, noString)->StringError, LIBUSB_ERROR_IO);
+    EXPECT_EQ(At(r, noIndex)->Kind, ScanKind::NoString);
+    EXPECT_EQ(At(r, noIndex)->StringError, 0);
     EXPECT_EQ(At(r, refused)->Kind, ScanKind::Closed);
     EXPECT_EQ(At(r, refused)->OpenError, LIBUSB_ERROR_ACCESS);
     EXPECT_EQ(At(r, busy)->ClaimError, LIBUSB_ERROR_BUSY);
@@ -114,7 +119,8 @@ TEST_F(ScanTest, EveryPortNameReachesTheBoardOpenBinds) {
     for (const char *line :
          {"port 'TIRK2'", "cannot open: LIBUSB_ERROR_ACCESS\n      -> no permission: install the udev rules",
           "plugdev", "cannot claim interface 0: LIBUSB_ERROR_BUSY\n      -> another program holds it",
-          "product string unreadable (LIBUSB_ERROR_IO): Open passes it over", "1 other USB device is no board",
+          "product string unreadable (LIBUSB_ERROR_IO): Open passes it over",
+          "1209:0001  no product string: Open passes it over", "1 other USB device is no board",
           "4 boards found."})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     std::string json = JsonReport(r);
@@ -154,7 +160,8 @@ TEST_F(ScanTest, BlankChipIsProgrammedExactlyWhenTheScanSaysSo) {
          "Open holds the chips' CPUs in reset"},
         {"no end", WriteFile(HexLine(0, 0, {1})), 0, 0, false, "stops after 1 data records"},
         {"image", WriteFile(image), 0, 0, true, "2 data records, 19 bytes, 0x0000-0x010F"},
-        {"built", BuiltFirmware("tirk"), 0, 0, true, "Open programs it"},
+        {"built", BuiltFirmware("tirk"), 0, 0, true,
+         "Open programs it\n  They come back as boards after the download, and the port names below may move"},
         {"held", WriteFile(image), 0, LIBUSB_ERROR_BUSY, true,
          "cannot claim interface 0: LIBUSB_ERROR_BUSY\n      -> another program"},
         {"refused", WriteFile(image), LIBUSB_ERROR_ACCESS, 0, true,

@@ -93,8 +93,12 @@ static void DeviceLine(std::string *out, const ScanDevice &d, const FirmwareChec
         }
         return;
     case ScanKind::NoString:
-        Append(out, "product string unreadable (%s): Open passes it over\n",
-               d.StringError < 0 ? libusb_error_name(d.StringError) : "none");
+        if (d.StringError < 0) {
+            Append(out, "product string unreadable (%s): Open passes it over\n",
+                   libusb_error_name(d.StringError));
+        } else {
+            *out += "no product string: Open passes it over\n";
+        }
         return;
     case ScanKind::Board: {
         std::string port = PortName(d);
@@ -130,8 +134,14 @@ std::string TextReport(const ScanResult &r) {
     if (blanks) {
         out += "Blank FX2 chips (Open programs them first, from ZARVUSB_HEX_FILE):\n";
         FirmwareLines(&out, r.Firmware);
-        for (const ScanDevice &d : r.Devices)
-            if (d.Kind == ScanKind::Blank) DeviceLine(&out, d, r.Firmware);
+        bool programs = false;
+        for (const ScanDevice &d : r.Devices) {
+            if (d.Kind != ScanKind::Blank) continue;
+            DeviceLine(&out, d, r.Firmware);
+            programs = programs || WouldProgram(d, r.Firmware);
+        }
+        if (programs)
+            out += "  They come back as boards after the download, and the port names below may move.\n";
     }
     if (rest) {
         out += "Devices in the order Open counts boards:\n";

@@ -89,7 +89,8 @@ static bool Examine(libusb_device *usb, const libusb_device_descriptor &desc, in
     int length = ReadProduct(handle, desc, device->ProductText);
     if (length <= 0) {
         device->Kind = ScanKind::NoString;
-        device->StringError = length;
+        // Without a string index there is no error to tell, only no string.
+        device->StringError = desc.iProduct != 0 ? length : 0;
         libusb_close(handle);
         return desc.bDeviceClass != LIBUSB_CLASS_HUB;
     }
