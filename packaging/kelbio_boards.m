@@ -24,7 +24,8 @@ function boards = kelbio_boards ()
     check (status, text);
     return;
   end
-  [status, text] = system (['"' scan '" --json']);
+  % libusb may warn on stderr; only the document is read.
+  [status, text] = system (['"' scan '" --json 2>/dev/null']);
   check (status, text);
   fields = {'bus', 'address', 'vendor', 'product', 'string', 'model', 'port', ...
             'open_error', 'claim_error', 'advice'};

@@ -1,8 +1,13 @@
 // kelbio-scan on the virtual bus, checked against what USBopen does on the
 // same bus: the same board behind each port name, the same blank chips
 // programmed, and nothing sent or left claimed by the scan itself.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "tools/scan/scan.h"
 #include "usbtest.h"
@@ -28,10 +33,22 @@ protected:
         fault.times = -1;
         kelbsim::Script(fault);
     }
+    // A sysfs device folder, and an interface folder beside it that the scan must pass over.
+    void Sysfs(int device, const std::string &product) {
+        for (std::string name : {"1-" + std::to_string(device), "1-" + std::to_string(device) + ":1.0"}) {
+            std::string dir = sysfs_ + "/" + name;
+            mkdir(dir.c_str(), 0700);
+            std::ofstream(dir + "/busnum") << "1\n";
+            std::ofstream(dir + "/devnum") << device << "\n";
+            std::ofstream(dir + "/product") << product << "\n";
+            std::ofstream(dir + "/idVendor") << "1209\n";
+            std::ofstream(dir + "/idProduct") << "0001\n";
+        }
+    }
     // Scans, and checks the scan wrote nothing and gave back all it took.
-    static ScanResult ScanBus() {
+    ScanResult ScanBus() {
         kelbsim::ClearLog();
-        ScanResult result = Scan();
+        ScanResult result = Scan(sysfs_.c_str());
         EXPECT_TRUE(kelbsim::Calls("libusb_control_transfer").empty());
         EXPECT_TRUE(kelbsim::Calls("libusb_bulk_transfer").empty());
         auto claims = kelbsim::Calls("libusb_claim_interface");
@@ -44,6 +61,15 @@ protected:
         return result;
     }
     // Addresses are the bus ids, cut to 8 bits as in libusb.
+    std::string sysfs_ = ::testing::TempDir() + "kelb-sysfs-" + std::to_string(getpid());
+    void SetUp() override {
+        UsbTest::SetUp();
+        mkdir(sysfs_.c_str(), 0700);
+    }
+    void TearDown() override {
+        std::filesystem::remove_all(sysfs_);
+        UsbTest::TearDown();
+    }
     static const ScanDevice *At(const ScanResult &r, int id) {
         for (const ScanDevice &d : r.Devices)
             if (d.Address == static_cast<uint8_t>(id)) return &d;
@@ -75,6 +101,10 @@ TEST_F(ScanTest, EveryPortNameReachesTheBoardOpenBinds) {
     kelbsim::BoardSetup nameless;
     nameless.hasProduct = false;
     int noIndex = kelbsim::AddBoard(nameless);
+    int webcam = Board(kelbsim::kNoModel, "HD Webcam");
+    Fail(Op::Open, webcam, LIBUSB_ERROR_ACCESS);
+    Sysfs(webcam, "HD Webcam");
+    Sysfs(refused, "KELBIO FELDAR board (0.2)");
     int tirk2 = Board(0, "lab (0.1) rig (0.0)");
     int busy = Board(2);
     Fail(Op::Claim, busy, LIBUSB_ERROR_BUSY);
@@ -82,13 +112,15 @@ TEST_F(ScanTest, EveryPortNameReachesTheBoardOpenBinds) {
     ScanResult r = ScanBus();
     ASSERT_EQ(r.Devices.size(), 7u);
     EXPECT_EQ(r.Boards, 4);
-    EXPECT_EQ(r.Others, 1);  // the mouse
+    EXPECT_EQ(r.Others, 2);  // the mouse, and the webcam known by sysfs
     EXPECT_EQ(At(r, noString)->Kind, ScanKind::NoString);
     EXPECT_EQ(At(r, noString)->StringError, LIBUSB_ERROR_IO);
     EXPECT_EQ(At(r, noIndex)->Kind, ScanKind::NoString);
     EXPECT_EQ(At(r, noIndex)->StringError, 0);
     EXPECT_EQ(At(r, refused)->Kind, ScanKind::Closed);
     EXPECT_EQ(At(r, refused)->OpenError, LIBUSB_ERROR_ACCESS);
+    EXPECT_EQ(At(r, refused)->Model, 2);
+    EXPECT_EQ(At(r, refused)->Ordinal, -1);  // Open does not count it
     EXPECT_EQ(At(r, busy)->ClaimError, LIBUSB_ERROR_BUSY);
     EXPECT_STREQ(At(r, feldar1)->ProductText, "Rig \"B\" (0.2)");
 
@@ -117,10 +149,11 @@ TEST_F(ScanTest, EveryPortNameReachesTheBoardOpenBinds) {
 
     std::string text = TextReport(r);
     for (const char *line :
-         {"port 'TIRK2'", "cannot open: LIBUSB_ERROR_ACCESS\n      -> no permission: install the udev rules",
+         {"port 'TIRK2'", "\"KELBIO FELDAR board (0.2)\"  FELDAR board, passed over by Open; cannot open: "
+          "LIBUSB_ERROR_ACCESS\n      -> no permission: install the udev rules",
           "plugdev", "cannot claim interface 0: LIBUSB_ERROR_BUSY\n      -> another program holds it",
           "product string unreadable (LIBUSB_ERROR_IO): Open passes it over",
-          "1209:0001  no product string: Open passes it over", "1 other USB device is no board",
+          "1209:0001  no product string: Open passes it over", "2 other USB devices are no board",
           "4 boards found."})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     std::string json = JsonReport(r);

@@ -26,7 +26,7 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
-    ScanResult result = Scan();
+    ScanResult result = Scan(SysfsUsbDevices);
     std::string report = json ? JsonReport(result) : TextReport(result);
     std::fwrite(report.data(), 1, report.size(), stdout);
     return result.Boards > 0 ? 0 : 1;

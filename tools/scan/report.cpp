@@ -76,8 +76,15 @@ static void FirmwareLines(std::string *out, const FirmwareCheck &fw) {
 static void DeviceLine(std::string *out, const ScanDevice &d, const FirmwareCheck &fw) {
     Append(out, "  bus %03d address %03d  %04x:%04x  ", d.Bus, d.Address, d.Vendor, d.Product);
     if (d.OpenError != 0) {
-        Append(out, "%s; cannot open: %s\n", d.Kind == ScanKind::Blank ? "blank FX2" : "unknown device",
-               libusb_error_name(d.OpenError));
+        if (d.Kind == ScanKind::Blank) {
+            *out += "blank FX2";
+        } else if (d.Model >= 0) {
+            Append(out, "\"%s\"  %s board, passed over by Open", Printable(d.ProductText).c_str(),
+                   KELBmodelTags[d.Model].Name);
+        } else {
+            *out += "unknown device";
+        }
+        Append(out, "; cannot open: %s\n", libusb_error_name(d.OpenError));
         AdviceLine(out, d.OpenError);
         return;
     }

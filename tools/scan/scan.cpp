@@ -66,8 +66,8 @@ static int ModelOf(const char *product) {
 
 // One device of the selection phase; false when it is no board and cannot
 // become one.
-static bool Examine(libusb_device *usb, const libusb_device_descriptor &desc, int *matches,
-                    ScanDevice *device) {
+static bool Examine(libusb_device *usb, const libusb_device_descriptor &desc, const char *root,
+                    int *matches, ScanDevice *device) {
     device->Bus = libusb_get_bus_number(usb);
     device->Address = libusb_get_device_address(usb);
     device->Vendor = desc.idVendor;
@@ -76,9 +76,17 @@ static bool Examine(libusb_device *usb, const libusb_device_descriptor &desc, in
     libusb_device_handle *handle = nullptr;
     device->OpenError = libusb_open(usb, &handle);
     if (device->OpenError != 0) {
-        device->Kind = blank ? ScanKind::Blank : ScanKind::Closed;
-        // Hubs are never boards; the rest might be.
-        return blank || desc.bDeviceClass != LIBUSB_CLASS_HUB;
+        if (blank) {
+            device->Kind = ScanKind::Blank;
+            return true;
+        }
+        device->Kind = ScanKind::Closed;
+        std::string product = SysfsProduct(root, *device);
+        std::snprintf(device->ProductText, sizeof device->ProductText, "%s", product.c_str());
+        device->Model = ModelOf(device->ProductText);
+        // Hubs and devices whose product string has no tag are no boards; the
+        // rest might be.
+        return desc.bDeviceClass != LIBUSB_CLASS_HUB && (product.empty() || device->Model >= 0);
     }
     if (blank) {
         device->Kind = ScanKind::Blank;
@@ -106,7 +114,7 @@ static bool Examine(libusb_device *usb, const libusb_device_descriptor &desc, in
     return true;
 }
 
-ScanResult Scan() {
+ScanResult Scan(const char *root) {
     ScanResult result;
     result.Firmware = CheckFirmware();
     libusb_context *context = nullptr;
@@ -123,7 +131,7 @@ ScanResult Scan() {
         libusb_device_descriptor desc;
         ScanDevice device;
         if (libusb_get_device_descriptor(list[i], &desc) != 0 ||
-            !Examine(list[i], desc, matches, &device)) {
+            !Examine(list[i], desc, root, matches, &device)) {
             result.Others++;
             continue;
         }

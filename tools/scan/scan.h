@@ -14,7 +14,7 @@
 enum class ScanKind {
     Blank,       // an FX2 without firmware (04B4:8613)
     Board,       // its product string ends in a model's tag
-    Closed,      // could not be opened: might be a board
+    Closed,      // could not be opened: a board by its sysfs product string, or might be one
     NoString,    // opened, but its product string could not be read
 };
 
@@ -27,7 +27,7 @@ struct ScanDevice {
     int OpenError = 0;    // libusb's code from libusb_open, 0 when it opened
     int ClaimError = 0;   // from claiming interface 0, 0 when it worked or was not tried
     int StringError = 0;  // libusb_get_string_descriptor_ascii's result when it gave no text
-    char ProductText[KELB_PRODUCT_LEN] = "";
+    char ProductText[KELB_PRODUCT_LEN] = "";  // for a closed device, from sysfs
     int Model = -1;       // row of the model whose tag ends the product string
     int Ordinal = -1;     // Device number of the port Open binds to it (0 for 'TIRK1')
 };
@@ -54,8 +54,14 @@ struct ScanResult {
     std::vector<ScanDevice> Devices;  // blank chips first, then the rest in list order
 };
 
-ScanResult Scan();
+// root: where sysfs lists the USB devices (SysfsUsbDevices).
+ScanResult Scan(const char *root);
 FirmwareCheck CheckFirmware();
+
+extern const char *const SysfsUsbDevices;
+// The product string sysfs holds for the device at its bus and address with
+// its ids, "" when none.
+std::string SysfsProduct(const char *root, const ScanDevice &device);
 
 // Whether Open would program this blank chip.
 bool WouldProgram(const ScanDevice &device, const FirmwareCheck &firmware);
