@@ -20,9 +20,9 @@ static std::string Quote(const char *text) {
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            // Product strings come from the device; libusb gives 7-bit text
-            // but anything else is escaped rather than trusted.
-            if (*p < 0x20 || *p >= 0x7F) {
+            // Control characters from the device are escaped; bytes from 0x80
+            // on pass, as sysfs gives UTF-8 (libusb gives '?' for them).
+            if (*p < 0x20 || *p == 0x7F) {
                 std::snprintf(escape, sizeof escape, "\\u%04x", *p);
                 out += escape;
             } else {
