@@ -2,7 +2,6 @@
 // firmware phase for FX2 chips that still lack firmware, and the choice of the
 // Device-th board whose product string ends in the model's tag.
 #include <libusb.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include "usb/linux/board.h"
 #include "usb/linux/fx2load.h"
 #include "usb/linux/hexfile.h"
+#include "usb/linux/identify.h"
 
 // Raises "<format with libusb's name for code>".  mexErrMsgTxt does not return
 // under MATLAB; callers release what they hold first and return after it.
@@ -23,8 +23,7 @@ static void RaiseUsbError(const char *format, int code) {
 
 static bool IsBlankFX2(libusb_device *device) {
     libusb_device_descriptor desc;
-    if (libusb_get_device_descriptor(device, &desc) != 0) return false;
-    return desc.idVendor == FX2_VENDOR_ID && desc.idProduct == FX2_PRODUCT_ID;
+    return libusb_get_device_descriptor(device, &desc) == 0 && IsBlankFX2(desc);
 }
 
 // Programs every FX2 on the bus that shows the chip's own identity, then
@@ -63,16 +62,11 @@ static void FirmwarePhase(libusb_context *context) {
     std::fclose(stream);
 }
 
-// True when the product string, from its last '(' to its end, is the tag.
+// A device whose product string cannot be read matches no tag.
 static bool TagMatches(libusb_device_handle *handle, const libusb_device_descriptor &desc,
                        const char *tag) {
-    unsigned char product[KELB_PRODUCT_LEN];
-    int length = libusb_get_string_descriptor_ascii(handle, desc.iProduct, product, sizeof product);
-    if (length <= 0) return false;
-    // libusb terminates the text, but a full buffer is cut before trusting it.
-    product[length < KELB_PRODUCT_LEN ? length : KELB_PRODUCT_LEN - 1] = '\0';
-    const char *open = std::strrchr(reinterpret_cast<const char *>(product), '(');
-    return open != nullptr && strcasecmp(open, tag) == 0;
+    char product[KELB_PRODUCT_LEN];
+    return ReadProduct(handle, desc, product) > 0 && TagMatches(product, tag);
 }
 
 static void ReleaseContext(KELBstruct *port) {
