@@ -106,8 +106,9 @@ int ModelOfProduct(const std::string &product);
 
 // Adds the boards and scripts the faults that KELBSIM_BOARDS and
 // KELBSIM_FAULTS would name (kelbsim.h); false when an entry is not
-// understood (the others still apply).
-bool Configure(const char *boards, const char *faults);
+// understood (the others still apply); `problems` gets one line of text for
+// each such entry, naming the words that are understood.
+bool Configure(const char *boards, const char *faults, std::string *problems = nullptr);
 // Configure from the environment, once per process.
 void ConfigureFromEnvironment();
 
