@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The version of this build as text in the binary, so `strings kelbio.mexa64`
 // tells which release a computer has.  The number comes from the build
 // (project() in CMakeLists.txt, or make.m and the Octave package, which read

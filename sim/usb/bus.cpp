@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The state of the virtual bus and the test-facing calls on it.
 #include <strings.h>
 

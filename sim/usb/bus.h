@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Inside the virtual bus: the devices, the objects libusb hands out, the log.
 #ifndef KELBSIM_BUS_H
 #define KELBSIM_BUS_H
