@@ -30,5 +30,5 @@ mex=$work/build/kelbio.mexa64
 grep -q "platform/matlab" "$work/build/CMakeFiles/kelbio_mex.dir/flags.make" && fail "built against the stand-in headers"
 [ "$(nm -D --defined-only "$mex" | awk '$2 != "A" {print $3}')" = "mexFunction@@MEX" ] || fail "exports more than mexFunction"
 [ "$(nm -D --undefined-only "$mex" | grep -c '_700$')" -eq 6 ] || fail "not the 32-bit-dimension API"
-ldd "$mex" | grep -qF "$root/bin/glnxa64/libmx.so" || fail "libmx not the MATLAB's"
+ldd "$mex" | grep -F "$root/bin/glnxa64/libmx.so" >/dev/null || { ldd "$mex"; fail "libmx not the MATLAB's"; }
 echo "kelbio.mexa64 built with FindMatlab's MATLAB"

@@ -15,7 +15,7 @@ list=$(tar -tzf "$tarball")
 for f in DESCRIPTION COPYING INDEX NEWS inst/kelbio.m inst/Contents.m src/Makefile src/gateway/kelbio.cpp; do
   grep -qx "kelbio-$version/$f" <<<"$list" || fail "the package has no $f"
 done
-tar -xOzf "$tarball" "kelbio-$version/DESCRIPTION" | grep -qx "Version: $version" || fail "DESCRIPTION version"
+tar -xOzf "$tarball" "kelbio-$version/DESCRIPTION" | grep -x "Version: $version" >/dev/null || fail "DESCRIPTION version"
 
 # pkg keeps its lists in the home folder unless told otherwise.
 export HOME=$work
