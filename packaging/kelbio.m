@@ -126,7 +126,8 @@
 %     before starting MATLAB or Octave, e.g.
 %       export ZARVUSB_HEX_FILE=/path/to/firmware.hex
 %     A board the user may not open is passed over: install the udev rules
-%     that come with kelbio and join the plugdev group.
+%     that come with kelbio, which open the boards to the user at the
+%     computer's seat and to the plugdev group (join it to work over ssh).
 %
 %   Windows
 %     kelbio.mexw64 and kelbio.mexw32 reach the boards through the CyUSB
