@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MEX entry point: command table, command matching, argument counts,
 // port resolution, and the status output.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Building the KELBport object from a record, and reading the two user
 // parameters back from one.
 #include "gateway/params.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The KELBport object: the MATLAB side of a port record.
 #ifndef KELB_PARAMS_H
 #define KELB_PARAMS_H

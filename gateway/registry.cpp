@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port records, the lookup of a KELBport object, and opening and
 // closing boards with the library lock that keeps MATLAB from unloading us
 // while a board is open.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The registry of port records, kept for as long as MATLAB keeps the library.
 #ifndef KELB_REGISTRY_H
 #define KELB_REGISTRY_H

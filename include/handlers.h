@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command handlers named in CmdTable, and the gateway helpers the models use.
 #ifndef KELB_HANDLERS_H
 #define KELB_HANDLERS_H

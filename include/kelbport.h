@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port record shared by the gateway, the model codecs and the transports,
 // and the signature of every command handler and model routine.
 #ifndef KELB_PORT_H

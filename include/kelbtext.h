@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Names that MATLAB code supplies are compared without regard to letter case;
 // text fields are fixed arrays filled by bounded copies.
 #ifndef KELB_TEXT_H

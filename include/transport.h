@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the gateway and the model codecs ask of a transport.  The Linux build
 // implements it with libusb (usb/linux), the Windows builds with the CyUSB
 // driver (usb/windows).

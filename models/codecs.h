@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The model routines that turn MATLAB values into output packets and input
 // blocks into measurements, one pair per row of the model table.
 #ifndef KELB_CODECS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FELDAR: the motor header followed by four addressed set-point slots, as
 // many 16-byte packets as the set-points need; two axes in the input block.
 #include "models/codecs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Read, Write and Help hand a call on to the port's model routines.
 #include <cstdio>
 

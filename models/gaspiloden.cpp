@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GASPILODEN: three pulse outputs sharing one frequency, six 20-bit counters.
 #include <cmath>
 

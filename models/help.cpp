@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Usage texts of the models, shown as they stand (they say less than the
 // write routines accept).
 #include "models/help.h"

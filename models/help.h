@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The models' help routines, issued as MATLAB warnings.
 #ifndef KELB_HELP_H
 #define KELB_HELP_H

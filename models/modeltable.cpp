@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The model table: name, board tag and the three routines of each setup.
 #include "models/modeltable.h"
 

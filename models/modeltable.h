@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The five laboratory setups the library knows, in the order port names are
 // matched against them.
 #ifndef KELB_MODELTABLE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIRK, SORVANDEL and MORSIVAN: one 8-byte motor packet out, one input block
 // in, decoded per model.
 #include "models/codecs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Field helpers shared by the model codecs.
 #include "models/packet.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Field helpers shared by every model codec: MATLAB values into packet
 // bytes, input-block bytes into measurements.  Every formula keeps the order
 // of operations of the board's documentation, in double precision, so the

@@ -1,5 +1,6 @@
-%KELBIO  Drive the USB I/O boards of the TIRK, SORVANDEL, FELDAR, MORSIVAN and
-%   GASPILODEN laboratory setups (boards built round an EZ-USB FX2).
+%KELBIO  Drive the USB I/O boards of five lab setups from MATLAB or Octave.
+%   The boards are built round an EZ-USB FX2; the setups are the TIRK,
+%   SORVANDEL, FELDAR, MORSIVAN and GASPILODEN models.
 %
 %   Every call has the form kelbio('Command', port, ...). Command names ignore
 %   letter case and may be cut to a unique prefix: 'o' is Open, 'get' is
@@ -64,8 +65,10 @@
 %       status = kelbio('Write', port, command, digitalout, [dac1 dac2])
 %       status = kelbio('Write', port, command, digitalout, dac1, dac2)
 %         command and digitalout are bytes 0 to 255 (values are truncated
-%         and clamped); DAC outputs in volts, -10 to 10. Bit 0 of command
-%         restarts the average speed of axis 1 from position 0.
+%         and clamped). DAC values are in volts and are clamped to the
+%         range -10 V to +10 V (steps of 20/65535 V); NaN gives -10 V.
+%         Bit 0 of command restarts the average speed of axis 1 from
+%         position 0.
 %       TIRK Read, 9 rows: status elapsedtime position speed motorcurrent
 %         motorvoltage externvoltage digitalin averagespeed
 %       SORVANDEL Read, 11 rows: status elapsedtime position1 position2
@@ -76,9 +79,10 @@
 %     FELDAR
 %       status = kelbio('Write', port, command, digitalout, dac, [a1 s1; a2 s2; ...])
 %       status = kelbio('Write', port, command, digitalout, dac, [s1 s2 ... s8])
-%         dac is dac1 or [dac1 dac2]. Set-points s are -500 to 500, sent with
-%         addresses a of 0 to 63 (in the second form the addresses are 1, 2,
-%         ...); four set-points go in each packet.
+%         dac is dac1 or [dac1 dac2], in volts clamped to -10 V to +10 V as
+%         above. Set-points s are -500 to 500, sent with addresses a of 0
+%         to 63 (in the second form the addresses are 1, 2, ...); four
+%         set-points go in each packet.
 %       FELDAR Read, 10 rows: status elapsedtime position1 position2 motorcurrent
 %         motorvoltage externalvoltage digitalin averagespeed1 averagespeed2
 %     GASPILODEN
@@ -91,7 +95,18 @@
 %       GASPILODEN Read, 7 rows: status position1 position2 position3 position4
 %         position5 position6 (counter values, not scaled)
 %     Positions are in radians (2000 encoder counts a turn) and elapsedtime
-%     in seconds. The first row, status, is the board's own status (0-127).
+%     in seconds.
+%
+%   The status row d(1) of a Read
+%     d(1) is the board's status byte without bit 7 (0-127), as the board's
+%     firmware sets it. kelbio does not interpret it, and it is not one of
+%     the status codes below: those say whether the transfer worked.
+%     TIRK, SORVANDEL, FELDAR, MORSIVAN: the averagespeed rows divide the
+%       change of position since the previous Read by the whole byte (bit 7
+%       included) times 2 ms, so there the byte counts 2 ms steps; a byte
+%       of 0 gives Inf, or NaN when the position did not change.
+%     TIRK: bit 7 of the byte is the sign of the speed row d(4).
+%     GASPILODEN: d(1) is the byte alone; no row depends on it.
 %
 %   Status codes returned by Read and Write (and Open, Close, GetParams)
 %      0  done
@@ -111,7 +126,29 @@
 %     before starting MATLAB or Octave, e.g.
 %       export ZARVUSB_HEX_FILE=/path/to/firmware.hex
 %     A board the user may not open is passed over: install the udev rules
-%     that come with kelbio and join the plugdev group.
+%     that come with kelbio, which open the boards to the user at the
+%     computer's seat and to the plugdev group (join it to work over ssh).
+%
+%   Windows
+%     kelbio.mexw64 and kelbio.mexw32 reach the boards through the CyUSB
+%     driver from Cypress (now Infineon) and find only boards bound to it;
+%     they load no firmware, so each board must come up programmed. Install
+%     the driver package, add the board's vendor and product IDs (Device
+%     Manager, the board's Properties, Details, Hardware Ids) to the
+%     driver's .inf file, then in Device Manager choose the board, Update
+%     driver, Browse my computer for drivers, and give the folder of that
+%     .inf. A board bound to another driver (WinUSB, libusb-win32) is not
+%     found: "No matching device found!".
+%
+%   Supported versions
+%     MATLAB R2015b or later on 64-bit Linux (kelbio.mexa64) and 64-bit
+%     Windows (kelbio.mexw64); kelbio.mexglx and kelbio.mexw32 for the last
+%     32-bit MATLAB releases (R2012a on Linux, R2015b on Windows). GNU Octave
+%     6.1 or later on Linux (kelbio.mex; tested with Octave 7.3). kelbio
+%     uses the 32-bit-dimension MX API (mex -compatibleArrayDims), which
+%     current MATLAB releases still provide. The Linux files need a C
+%     library as new as the one of the system they were built on; with
+%     make.m (in the sources' packaging folder) MATLAB builds its own.
 %
 %   While a port is open the library stays loaded ("clear kelbio" keeps it
 %   and its ports); after kelbio('CloseAll') a clear unloads it.
@@ -121,3 +158,6 @@
 %     kelbio('Write', p, 0, 0, 2.5);        % 2.5 V on the motor
 %     [d, status] = kelbio('Read', p);     % d(3) is the position in radians
 %     kelbio('Close', p);
+
+% kelbio is MIT-licensed (see COPYING); `ver` names its version.
+% SPDX-License-Identifier: MIT

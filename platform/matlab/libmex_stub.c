@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Link stub for MATLAB's libmex on Linux; see libmx_stub.c. */
 #include "mex.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Link stub for MATLAB's libmx on Linux.  It lets kelbio.mexa64 link with
  * --no-undefined and record libmx.so as needed; MATLAB supplies the real
  * library when it loads the plug-in, so none of these bodies ever runs. */

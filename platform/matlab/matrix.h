@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* MX array interface of MATLAB's MEX API, 32-bit-dimension form.
  *
  * Written from MATLAB's published External Interfaces reference; it declares

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* MEX interface of MATLAB's MEX API: the entry point kelbio exports and the
  * calls it makes back into MATLAB.  Written from MATLAB's published External
  * Interfaces reference; see matrix.h for the array calls. */

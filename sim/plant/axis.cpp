@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // DC motor: J dw/dt = Kt i - b w, i = (V - Ke w) / R.  The step is the exact
 // solution of that linear equation, so any time step is stable.
 #include "sim/plant/axis.h"

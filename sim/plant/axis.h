@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A permanent-magnet DC motor with an encoder of 2000 counts a turn, the
 // axis behind the motor boards.  Armature inductance is left out: the
 // current follows the voltage at once, the speed with the mechanical time

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board behind each model: packets in, one sample of the plant per
 // input block out.
 #include "sim/plant/plant.h"

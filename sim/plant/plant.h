@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The laboratory setup behind a virtual board: it takes the output packets
 // the host sends and makes the 32-byte input blocks the host reads.  Both the
 // virtual libusb bus (sim/usb) and the simulated CyUSB driver (sim/cyusb)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GASPILODEN: long periods drive hobby servos, short ones motors.
 #include "sim/plant/pulses.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GASPILODEN's three pulse outputs and the six counters they move.
 #ifndef KELBSIM_PULSES_H
 #define KELBSIM_PULSES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The state of the virtual bus and the test-facing calls on it.
 #include <strings.h>
 
@@ -322,8 +323,17 @@ static bool ParseCode(const std::string &text, int *code) {
     return true;
 }
 
-bool Configure(const char *boards, const char *faults) {
+// What a user who mistyped a word should read: the entry, and the words that
+// would have worked.
+static std::string UnknownBoard(const std::string &entry) {
+    std::string text = "kelbsim: unknown board \"" + entry + "\" in KELBSIM_BOARDS; the boards are";
+    for (int m = 0; m < kModelCount; m++) text += std::string(m == 0 ? " " : ", ") + kModelNames[m];
+    return text + " and FX2 (a chip without firmware)\n";
+}
+
+bool Configure(const char *boards, const char *faults, std::string *problems) {
     bool ok = true;
+    std::string said;
     // Devices in faults count from the first board named here; ids are
     // handed out in order, so a chip that comes back continues the count.
     const int base = TheBus().nextId - 1;
@@ -344,6 +354,7 @@ bool Configure(const char *boards, const char *faults) {
             AddBoard(setup);
             known = true;
         }
+        if (!known) said += UnknownBoard(kind);
         ok = ok && known;
     }
     static constexpr const char *kOps[] = {"Init", "List", "Descriptor", "Open", "Claim",
@@ -369,6 +380,10 @@ bool Configure(const char *boards, const char *faults) {
             fault.unplug = valid;
         }
         if (!valid) {
+            said += "kelbsim: cannot use fault \"" + entry + "\" in KELBSIM_FAULTS; a fault is"
+                    " <op>:<device>:<code>[:<skip>[:<times>[:<transferred>[:unplug]]]], <op> one of";
+            for (int k = 0; k < 10; k++) said += std::string(k == 0 ? " " : ", ") + kOps[k];
+            said += "\n";
             ok = false;
             continue;
         }
@@ -379,6 +394,7 @@ bool Configure(const char *boards, const char *faults) {
         fault.transferred = numbers[3];
         Script(fault);
     }
+    if (problems != nullptr) *problems = said;
     return ok;
 }
 
@@ -386,9 +402,9 @@ void ConfigureFromEnvironment() {
     static bool done = false;
     if (done) return;
     done = true;
-    if (!Configure(std::getenv("KELBSIM_BOARDS"), std::getenv("KELBSIM_FAULTS"))) {
-        std::fprintf(stderr, "kelbsim: KELBSIM_BOARDS or KELBSIM_FAULTS has entries it cannot use\n");
-    }
+    std::string problems;
+    Configure(std::getenv("KELBSIM_BOARDS"), std::getenv("KELBSIM_FAULTS"), &problems);
+    std::fputs(problems.c_str(), stderr);
 }
 
 }  // namespace kelbsim

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Inside the virtual bus: the devices, the objects libusb hands out, the log.
 #ifndef KELBSIM_BUS_H
 #define KELBSIM_BUS_H
@@ -121,8 +122,9 @@ int ModelOfProduct(const std::string &product);
 
 // Adds the boards and scripts the faults that KELBSIM_BOARDS and
 // KELBSIM_FAULTS would name (kelbsim.h); false when an entry is not
-// understood (the others still apply).
-bool Configure(const char *boards, const char *faults);
+// understood (the others still apply); `problems` gets one line of text for
+// each such entry, naming the words that are understood.
+bool Configure(const char *boards, const char *faults, std::string *problems = nullptr);
 // Configure from the environment, once per process.
 void ConfigureFromEnvironment();
 

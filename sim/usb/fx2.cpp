@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual FX2: its loader's memory access, CPUCS, and re-enumeration as
 // the board its firmware image describes.
 #include <cstring>

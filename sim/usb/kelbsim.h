@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual USB bus: a stand-in for libusb-1.0 with virtual boards on it.
 //
 // It exports the libusb-1.0 calls the Linux transport makes (libusb_init,

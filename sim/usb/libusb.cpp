@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The libusb-1.0 calls, served by the virtual bus.  Every call is logged with
 // its arguments, its data and its result.  Pointers the product passes in are
 // looked up, never trusted, so a stale or foreign one counts as misuse.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes firmware for the virtual FX2 as Intel HEX:
 //   kelbsim_mkfirmware <out.hex> <product string> [vendor-id product-id (hex)]
 #include <cstdio>

@@ -1,6 +1,9 @@
 % `help kelbio` comes from kelbio.m beside the MEX file.  It must name every
-% command, model, status code, parameter and the firmware variable, and the
-% number of Read rows it gives each model must be what a Read returns.
+% command, model, status code, parameter and the firmware variable, say what
+% users ask first (the DAC range, the status row d(1), the MATLAB and Octave
+% versions, binding boards on Windows), and the number of Read rows it gives
+% each model must be what a Read returns.  Its first line is what `lookfor`
+% shows, so it must hold the whole first sentence.
 % Bus: one board of each model, in model table order.
 
 %!test
@@ -9,9 +12,12 @@
 %! words = {'Open', 'Close', 'CloseAll', 'GetParams', 'SetParams', 'Read', 'Write', 'Help', ...
 %!          'TIRK', 'SORVANDEL', 'FELDAR', 'MORSIVAN', 'GASPILODEN', ...
 %!          'Port', 'Device', 'Dac2Default', 'WatchdogTimeout', 'ReadError', 'WriteError', ...
-%!          'ZARVUSB_HEX_FILE', '04B4:8613', 'plugdev'};
+%!          'ZARVUSB_HEX_FILE', '04B4:8613', 'plugdev', ...
+%!          'clamped to the range -10 V to +10 V', 'd(1)', 'status byte', 'MATLAB R2015b', ...
+%!          'GNU Octave 6.1', 'CyUSB', 'Device Manager', '.inf'};
+%! flowing = regexprep (text, '\s+', ' ');   # phrases may wrap
 %! for k = 1:numel (words)
-%!   if (isempty (regexp (text, ['(?<!\w)' words{k} '(?!\w)'], 'once')))
+%!   if (isempty (regexp (flowing, ['(?<!\w)' regexptranslate('escape', words{k}) '(?!\w)'], 'once')))
 %!     error ('help kelbio does not name %s', words{k});
 %!   end
 %! end
@@ -32,3 +38,9 @@
 %!   assert (size (d), [str2double(rows{1}), 1]);
 %! end
 %! kelbio ('CloseAll');
+
+%!test
+%! first = get_first_help_sentence ('kelbio');
+%! assert (first, 'KELBIO  Drive the USB I/O boards of five lab setups from MATLAB or Octave.');
+%! lines = strsplit (evalc ('help kelbio'), "\n");
+%! assert (any (! cellfun ('isempty', strfind (lines, first))));

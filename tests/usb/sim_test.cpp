@@ -137,8 +137,20 @@ TEST(VirtualBus, FaultWithCodeZeroLetsTheCallDoWhatItWould) {
 
 TEST(VirtualBus, EnvironmentNamesBoardsAndFaults) {
     kelbsim::Reset();
+    std::string problems;
     EXPECT_FALSE(kelbsim::Configure("FX2;feldar=Rig 7 (0.2);bogus;;TIRK",
-                                    "BulkIn:2:LIBUSB_ERROR_TIMEOUT:1:-1;claim:3:-6;Nope:1:1;Open:x:1"));
+                                    "BulkIn:2:LIBUSB_ERROR_TIMEOUT:1:-1;claim:3:-6;Nope:1:1;Open:x:1",
+                                    &problems));
+    // One line per unusable entry, naming what would have worked.
+    EXPECT_EQ(problems,
+              "kelbsim: unknown board \"bogus\" in KELBSIM_BOARDS; the boards are TIRK, SORVANDEL, FELDAR,"
+              " MORSIVAN, GASPILODEN and FX2 (a chip without firmware)\n"
+              "kelbsim: cannot use fault \"Nope:1:1\" in KELBSIM_FAULTS; a fault is"
+              " <op>:<device>:<code>[:<skip>[:<times>[:<transferred>[:unplug]]]], <op> one of Init, List,"
+              " Descriptor, Open, Claim, Release, String, Control, BulkOut, BulkIn\n"
+              "kelbsim: cannot use fault \"Open:x:1\" in KELBSIM_FAULTS; a fault is"
+              " <op>:<device>:<code>[:<skip>[:<times>[:<transferred>[:unplug]]]], <op> one of Init, List,"
+              " Descriptor, Open, Claim, Release, String, Control, BulkOut, BulkIn\n");
     auto ids = kelbsim::Devices();
     ASSERT_EQ(ids.size(), 3u);
     EXPECT_EQ(kelbsim::ProductId(ids[0]), 0x8613);

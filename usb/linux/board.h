@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the Linux transport relies on the boards for: USB identities,
 // interface and endpoints, buffer sizes and time limits.  Every other file
 // of usb/linux names these instead of repeating the numbers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bulk transfers on an open port, and closing it.  The layer keeps no state:
 // everything lives in the port record, and the caller's buffer goes straight
 // to libusb.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The FX2 download: CPU held in reset, every data record of the HEX file
 // written at its address, CPU released.  The chip then re-enumerates with the
 // descriptors of its new firmware.

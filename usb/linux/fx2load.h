@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Programming an FX2 that has no firmware yet, through its built-in loader.
 #ifndef KELB_USB_LINUX_FX2LOAD_H
 #define KELB_USB_LINUX_FX2LOAD_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Intel HEX reader for the firmware download: data records of at most 16
 // bytes with 16-bit addresses, ended by any record that is not data.  The
 // checksum is read but not compared.

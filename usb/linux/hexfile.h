@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The firmware file: an Intel HEX stream named by ZARVUSB_HEX_FILE, read
 // record by record.  The reader knows nothing of USB; each data record is
 // handed to a write function, so files can be checked on their own.

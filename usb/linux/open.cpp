@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Binding a port record to its board: the record's own libusb context, the
 // firmware phase for FX2 chips that still lack firmware, and the choice of the
 // Device-th board whose product string ends in the model's tag.

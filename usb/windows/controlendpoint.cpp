@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Endpoint 0: vendor and standard requests, the data behind the record.
 #include <cstring>
 #include <new>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CCyDevice: opening a device by index, the driver queries, and closing.
 #include <cstring>
 #include <new>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One USB device bound to the CyUSB driver: found through the driver's device
 // interface class, opened by index, described through the driver, with the
 // first endpoint of each kind of its current alternate setting bound.

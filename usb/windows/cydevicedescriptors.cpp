@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard GET_DESCRIPTOR requests sent through the driver's control
 // transfer, the data behind the request record.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding devices of the driver's interface class and opening one by index.
 #include <cstring>
 #include <new>

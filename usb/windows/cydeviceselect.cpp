@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Making a configuration and an alternate setting current, and binding the
 // first endpoint of each kind.  No request goes to the device here except the
 // alternate-setting query.

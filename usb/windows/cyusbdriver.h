@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What passes between the CyUSB classes and the CyUSB kernel driver: its
 // device interface class, its I/O control codes and the request record that
 // every transfer carries.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds configuration, interface and endpoint objects from a descriptor set.
 // The set comes from the device, so every length in it is checked against the
 // end of the set before it is used: a zero length or one that runs past the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A configuration's descriptor set as objects: one CCyConfiguration, one
 // CCyInterface per interface descriptor (alternate settings included), one
 // endpoint object per endpoint descriptor.  Building them sends no request.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The endpoint base: construction from a descriptor, the direct and buffered
 // requests, waiting with a time limit, finishing, and the pipe abort.
 #include <cstring>

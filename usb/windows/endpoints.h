@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The endpoint classes: one object per endpoint of an open CyUSB device, each
 // moving data with overlapped requests to the driver.
 #ifndef KELB_ENDPOINTS_H

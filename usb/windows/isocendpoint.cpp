@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Isochronous endpoints: the record is followed by one 8-byte packet-info
 // entry per packet of MaxPacketSize bytes.
 #include <cstring>

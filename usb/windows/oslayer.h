@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Win32 calls that the CyUSB classes make, and nothing else.  Windows
 // builds bind them to the real API (oslayer_win32.cpp); the test builds bind
 // them to the simulated CyUSB driver (sim/cyusb), so these classes run on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The OS layer of the Windows builds: each call goes straight to Win32 (and
 // the C runtime for the string conversion).
 #ifdef _WIN32

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The transport of the Windows builds: a port's board is a CCyDevice reached
 // through the CyUSB driver, picked by the tag at the end of its product
 // string, and its data moves on the device's first bulk IN and OUT endpoints.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Win32 types and constants that the CyUSB classes and their OS layer use,
 // for builds that are not for Windows (the native test builds).  Layouts are
 // those of the Windows headers for the same pointer size, so records that

@@ -1,0 +1,100 @@
+function args = make(varargin)
+%MAKE Build kelbio.<mexext> from these sources with this MATLAB's mex.
+%   make builds the kelbio MEX file for this computer with the mex command of
+%   the MATLAB (or GNU Octave) that runs it, and writes kelbio.<mexext>
+%   together with kelbio.m (for help kelbio) and Contents.m (for ver) into
+%   the folder build/matlab beside this one. Add that folder to the path:
+%     cd /path/to/kelbio/packaging
+%     make
+%     addpath(fullfile(fileparts(pwd), 'build', 'matlab'))
+%
+%   make('outdir', DIR) writes the files into DIR instead.
+%   make('platform', 'linux') or make('platform', 'windows') chooses the
+%   transport; the default is this computer's: libusb-1.0 on Linux (found
+%   with pkg-config; Debian and Ubuntu: apt-get install libusb-1.0-0-dev),
+%   the CyUSB driver on Windows (SetupAPI and USER32, part of Windows).
+%   args = make(..., 'dryrun') returns the arguments mex would get and
+%   builds nothing.
+%
+%   The build is the one of the CMake tree: C++17, the 32-bit-dimension MX
+%   API that kelbio was written for (-compatibleArrayDims in MATLAB), the
+%   version from project() in CMakeLists.txt compiled in.
+
+% SPDX-License-Identifier: MIT
+
+top = fileparts(fileparts(mfilename('fullpath')));
+outdir = fullfile(top, 'build', 'matlab');
+if ispc, platform = 'windows'; else, platform = 'linux'; end
+dryrun = false;
+k = 1;
+while k <= numel(varargin)
+  switch lower(varargin{k})
+    case 'outdir'
+      outdir = varargin{k + 1}; k = k + 2;
+    case 'platform'
+      platform = lower(varargin{k + 1}); k = k + 2;
+    case 'dryrun'
+      dryrun = true; k = k + 1;
+    otherwise
+      error('make: unknown option ''%s''', varargin{k});
+  end
+end
+octave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
+
+cmake = fileread(fullfile(top, 'CMakeLists.txt'));
+version = regexp(cmake, 'project\(kelbio VERSION ([0-9.]+)', 'tokens', 'once');
+if isempty(version)
+  error('make: no version in %s', fullfile(top, 'CMakeLists.txt'));
+end
+version = version{1};
+
+switch platform
+  case 'linux'
+    transport = {'usb', 'linux'};
+    [rc, out] = system('pkg-config --cflags --libs libusb-1.0');
+    if rc ~= 0
+      error('make: pkg-config finds no libusb-1.0 (Debian, Ubuntu: apt-get install libusb-1.0-0-dev pkg-config)');
+    end
+    flags = strsplit(strtrim(out));
+  case 'windows'
+    transport = {'usb', 'windows'};
+    flags = {'-DKELB_CYUSB', ['-I' fullfile(top, 'usb', 'windows')], '-lsetupapi', '-luser32'};
+  otherwise
+    error('make: platform is ''linux'' or ''windows'', not ''%s''', platform);
+end
+
+sources = {};
+for d = {{'gateway'}, {'models'}, transport}
+  folder = fullfile(top, d{1}{:});
+  files = dir(fullfile(folder, '*.cpp'));
+  sources = [sources, cellfun(@(f) fullfile(folder, f), sort({files.name}), 'UniformOutput', false)];
+end
+
+args = [{['-DKELBIO_VERSION=' version], ['-I' fullfile(top, 'include')], ['-I' top]}, flags];
+if octave
+  % mkoctfile --mex: Octave's own mex.h; its default C++ is C++17.
+  args = [{'-DKELB_OCTAVE'}, args, sources, {'-o', fullfile(outdir, ['kelbio.' mexext])}];
+else
+  % MATLAB's compiler options name an older C++ by default; MinGW reads
+  % CXXFLAGS, Microsoft's compiler COMPFLAGS.
+  std = {'CXXFLAGS=$CXXFLAGS -std=c++17'};
+  if strcmp(platform, 'windows')
+    std = [std, {'COMPFLAGS=$COMPFLAGS /std:c++17'}];
+  end
+  args = [{'-compatibleArrayDims'}, std, args, sources, {'-output', 'kelbio', '-outdir', outdir}];
+end
+if dryrun
+  return
+end
+
+if ~exist(outdir, 'dir') && ~mkdir(outdir)
+  error('make: cannot make the folder %s', outdir);
+end
+mex(args{:});
+copyfile(fullfile(top, 'packaging', 'kelbio.m'), outdir);
+contents = strrep(fileread(fullfile(top, 'packaging', 'Contents.m.in')), '@PROJECT_VERSION@', version);
+fid = fopen(fullfile(outdir, 'Contents.m'), 'w');
+fwrite(fid, contents);
+fclose(fid);
+fprintf('kelbio %s: %s\n', version, fullfile(outdir, ['kelbio.' mexext]));
+end

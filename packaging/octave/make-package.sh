@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Makes the Octave package kelbio-<version>.tar.gz from the repository:
+#   bash packaging/octave/make-package.sh [output-folder]
+# It takes the tracked files as they are in the work tree (committed or not),
+# through git archive, and prints the tarball's path.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+out=${1:-$PWD}
+version=$(sed -nE 's/^project\(kelbio VERSION ([0-9.]+).*/\1/p' "$top/CMakeLists.txt")
+[ -n "$version" ] || { echo "no version in $top/CMakeLists.txt" >&2; exit 1; }
+git -C "$top" rev-parse --git-dir >/dev/null 2>&1 ||
+  { echo "$top is not a git repository: the package is made from one" >&2; exit 1; }
+# A commit of the work tree's tracked files that touches neither the index
+# nor any branch; HEAD itself when nothing is changed.
+tree=$(git -C "$top" stash create)
+tree=${tree:-HEAD}
+date=$(git -C "$top" log -1 --format=%cs "$tree")
+
+name=kelbio-$version
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+git -C "$top" archive "$tree" gateway models usb/linux include packaging examples COPYING NEWS |
+  tar -x -C "$stage"
+pkg=$stage/$name
+mkdir -p "$pkg/inst/examples" "$pkg/src"
+cp "$stage/COPYING" "$stage/NEWS" "$stage/packaging/octave/INDEX" "$stage/packaging/octave/post_install.m" "$pkg/"
+sed -e "s/@PROJECT_VERSION@/$version/" -e "s/@KELB_DATE@/$date/" \
+  "$stage/packaging/octave/DESCRIPTION.in" >"$pkg/DESCRIPTION"
+cp "$stage/packaging/kelbio.m" "$pkg/inst/"
+sed -e "s/@PROJECT_VERSION@/$version/" "$stage/packaging/Contents.m.in" >"$pkg/inst/Contents.m"
+# pkg puts every folder of the package on the path while it indexes the help,
+# where demo.m would shadow Octave's own demo: the examples carry our prefix.
+for f in "$stage"/examples/*.m; do
+  b=$(basename "$f")
+  cp "$f" "$pkg/inst/examples/kelbio_${b#kelbio_}"
+done
+cp "$stage/packaging/octave/Makefile" "$pkg/src/"
+cp -r "$stage/gateway" "$stage/models" "$stage/include" "$pkg/src/"
+mkdir -p "$pkg/src/usb"
+cp -r "$stage/usb/linux" "$pkg/src/usb/"
+
+mkdir -p "$out"
+tarball=$(cd "$out" && pwd)/$name.tar.gz
+tar -C "$stage" --owner=0 --group=0 --sort=name -czf "$tarball" "$name"
+echo "$tarball"

@@ -1,0 +1,42 @@
+% make.m, as a MATLAB owner runs it, here with Octave's mex (same arguments
+% on Linux): it must build a kelbio.mex that works on the bus, and hand mex
+% the sources, defines and libraries the CMake build uses on each platform.
+% Bus: one TIRK board.  KELB_TOP is the source tree; KELB_SOURCES_<platform>
+% the CMake build's sources (relative, ':' between), KELB_VERSION its version.
+
+%!test
+%! top = getenv ('KELB_TOP');
+%! addpath (fullfile (top, 'packaging'));
+%! for platform = {'linux', 'windows'}
+%!   args = make ('platform', platform{1}, 'dryrun');
+%!   cpp = args(! cellfun ('isempty', regexp (args, '\.cpp$')));
+%!   want = strcat ([top '/'], strsplit (getenv (['KELB_SOURCES_' toupper(platform{1})]), ':'));
+%!   assert (sort (cpp), sort (want));
+%!   assert (any (strcmp (args, ['-DKELBIO_VERSION=' getenv('KELB_VERSION')])));
+%!   windows = {'-DKELB_CYUSB', '-lsetupapi', '-luser32'};
+%!   is_windows = strcmp (platform{1}, 'windows');
+%!   assert (cellfun (@(a) any (strcmp (args, a)), windows), repmat (is_windows, 1, 3));
+%!   assert (any (strcmp (args, '-lusb-1.0')), ! is_windows);
+%! end
+
+%!test
+%! out = tempname ();
+%! unwind_protect
+%!   make ('outdir', out);
+%!   addpath (out);
+%!   assert (which ('kelbio'), fullfile (out, 'kelbio.mex'));
+%!   bytes = fileread (fullfile (out, 'kelbio.mex'));
+%!   assert (! isempty (strfind (bytes, ['kelbio version ' getenv('KELB_VERSION')])));
+%!   assert (! isempty (strfind (fileread (fullfile (out, 'Contents.m')), ['% Version ' getenv('KELB_VERSION')])));
+%!   p = kelbio ('Open', 'TIRK1');
+%!   [d, s] = kelbio ('Read', p);
+%!   assert (s, 0);
+%!   assert (size (d), [9 1]);
+%!   assert (kelbio ('Close', p), 0);
+%!   assert (! isempty (strfind (evalc ('help kelbio'), 'kelbio.mex')));
+%! unwind_protect_cleanup
+%!   kelbio ('CloseAll');
+%!   rmpath (out);
+%!   confirm_recursive_rmdir (false, 'local');
+%!   rmdir (out, 's');
+%! end_unwind_protect
