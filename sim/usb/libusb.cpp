@@ -329,14 +329,8 @@ int libusb_control_transfer(libusb_device_handle *dev_handle, uint8_t request_ty
         call.result = fault.code != 0 ? fault.code : std::min<int>(fault.transferred, wLength);
         return Finish(call);
     }
-    bool vendor = (request_type & 0x60) == LIBUSB_REQUEST_TYPE_VENDOR;
-    if (d->fx2 && vendor && bRequest == 0xA0 && (wLength == 0 || data != nullptr)) {
-        unsigned int address = wValue | (static_cast<unsigned int>(wIndex) << 16);
-        call.result = FX2Load(d, toDevice, address, data, wLength);
-        if (!toDevice && call.result > 0) call.data.assign(data, data + call.result);
-    } else {
-        call.result = LIBUSB_ERROR_PIPE;
-    }
+    call.result = BoardControl(d, request_type, bRequest, wValue, wIndex, data, wLength);
+    if (!toDevice && call.result > 0) call.data.assign(data, data + call.result);
     return Finish(call);
 }
 
@@ -369,10 +363,8 @@ int libusb_bulk_transfer(libusb_device_handle *dev_handle, unsigned char endpoin
     }
     if (!in) {
         if (moved > 0) {
-            std::vector<uint8_t> packet(data, data + moved);
-            d->received.push_back(packet);
-            if (d->plant) PlantReceive(d->plant.get(), packet.data(), moved);
-            call.data = std::move(packet);
+            BoardTake(d, data, moved);
+            call.data.assign(data, data + moved);
         }
     } else if (d->silent && !faulty) {
         moved = 0;
@@ -380,17 +372,8 @@ int libusb_bulk_transfer(libusb_device_handle *dev_handle, unsigned char endpoin
         call.forever = timeout == 0;  // would hold the caller for ever
         TheBus().virtualMs += timeout;
     } else if (!faulty || moved > 0 || fault.code == 0) {
-        // One packet of the board's stream; a short one loses its tail.
-        if (d->input.empty()) {
-            uint8_t block[kInputBlockSize] = {};
-            if (d->plant) PlantBlock(d->plant.get(), block);
-            d->input.insert(d->input.end(), block, block + kInputBlockSize);
-        }
-        int packet = std::min(length, static_cast<int>(d->input.size()));
-        moved = std::min(moved, packet);
-        std::copy(d->input.begin(), d->input.begin() + moved, data);
-        call.data.assign(d->input.begin(), d->input.begin() + moved);
-        d->input.erase(d->input.begin(), d->input.begin() + packet);
+        moved = BoardGive(d, data, length, moved);
+        call.data.assign(data, data + moved);
     } else {
         moved = 0;
     }
