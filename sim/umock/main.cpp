@@ -2,6 +2,7 @@
 // the program that runs against them (umock.h says how to use it).
 #include <glib-unix.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -158,6 +159,9 @@ void ChildDone(GPid, gint status, gpointer data) {
     g_main_loop_quit(child->loop);
 }
 
+// A test runner that kills this process on a time-out ends the program too.
+void DieWithParent(gpointer) { prctl(PR_SET_PDEATHSIG, SIGTERM); }
+
 }  // namespace
 
 void RequestSync() { g_idle_add(SyncNow, nullptr); }
@@ -199,12 +203,12 @@ int main(int argc, char **argv) {
     GError *error = nullptr;
     auto flags = static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
                                           G_SPAWN_CHILD_INHERITS_STDIN);
-    if (!g_spawn_async(nullptr, argv + 1, nullptr, flags, nullptr, nullptr, &pid, &error)) {
+    g_unix_signal_add(SIGUSR1, PlugBoard, nullptr);
+    if (!g_spawn_async(nullptr, argv + 1, nullptr, flags, DieWithParent, nullptr, &pid, &error)) {
         std::fprintf(stderr, "kelbsim-umock: %s: %s\n", argv[1], error->message);
         return 127;
     }
     g_child_watch_add(pid, ChildDone, &child);
-    g_unix_signal_add(SIGUSR1, PlugBoard, nullptr);
     g_main_loop_run(child.loop);
     g_main_loop_unref(child.loop);
     g_object_unref(testbed);
