@@ -146,21 +146,9 @@ void Bulk(Device *dev, unsigned char endpoint, uint8_t *data, int length, Urb *u
         Record(call);
         return;
     }
-    int moved = faulty ? std::max(0, std::min(fault.transferred, length)) : length;
+    int moved = BoardBulk(dev, in, data, length, faulty ? &fault : nullptr);
+    if (moved > 0) call.data.assign(data, data + moved);
     bool hold = (faulty && fault.code == LIBUSB_ERROR_TIMEOUT) || (in && dev->silent && !faulty);
-    if (!in) {
-        if (moved > 0) {
-            BoardTake(dev, data, moved);
-            call.data.assign(data, data + moved);
-        }
-    } else if (dev->silent && !faulty) {
-        moved = 0;
-    } else if (!faulty || moved > 0 || fault.code == 0) {
-        moved = BoardGive(dev, data, length, moved);
-        call.data.assign(data, data + moved);
-    } else {
-        moved = 0;
-    }
     call.transferred = moved;
     call.result = hold ? LIBUSB_ERROR_TIMEOUT : faulty ? fault.code : 0;
     call.forever = in && dev->silent && !faulty;

@@ -7,13 +7,13 @@
 
 namespace kelbsim {
 
-void BoardTake(Device *dev, const uint8_t *data, int length) {
+static void BoardTake(Device *dev, const uint8_t *data, int length) {
     std::vector<uint8_t> packet(data, data + length);
     if (dev->plant) PlantReceive(dev->plant.get(), packet.data(), length);
     dev->received.push_back(std::move(packet));
 }
 
-int BoardGive(Device *dev, uint8_t *data, int length, int limit) {
+static int BoardGive(Device *dev, uint8_t *data, int length, int limit) {
     // One packet of the board's stream; a short one loses its tail.
     if (dev->input.empty()) {
         uint8_t block[kInputBlockSize] = {};
@@ -25,6 +25,17 @@ int BoardGive(Device *dev, uint8_t *data, int length, int limit) {
     std::copy(dev->input.begin(), dev->input.begin() + moved, data);
     dev->input.erase(dev->input.begin(), dev->input.begin() + packet);
     return moved;
+}
+
+int BoardBulk(Device *dev, bool in, uint8_t *data, int length, const Fault *fault) {
+    int moved = fault != nullptr ? std::max(0, std::min(fault->transferred, length)) : length;
+    if (!in) {
+        if (moved > 0) BoardTake(dev, data, moved);
+        return moved;
+    }
+    if (dev->silent && fault == nullptr) return 0;
+    if (fault == nullptr || moved > 0 || fault->code == 0) return BoardGive(dev, data, length, moved);
+    return 0;
 }
 
 int BoardControl(Device *dev, uint8_t requestType, uint8_t request, uint16_t value,

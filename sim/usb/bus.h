@@ -97,14 +97,14 @@ Device *AddDevice(Identity identity, int model, bool silent, size_t position);
 // libusb error.
 int FX2Load(Device *dev, bool toDevice, unsigned int address, unsigned char *data, int length);
 
-// The board's side of transfers, whatever API carries them.  BoardTake: a
-// bulk OUT packet of `length` bytes.  BoardGive: the next packet of the bulk
-// IN stream for a transfer of `length` bytes, of which only the first `limit`
-// arrive (a short packet loses its tail); returns the bytes moved.
+// The board's side of transfers, whatever API carries them.
+// BoardBulk: the bytes a bulk transfer of `length` bytes moves, with the
+// fault that fires for it or null: OUT packets go to the board, IN packets
+// come from its stream (a short one loses its tail); a silent board gives
+// nothing.  The caller says what the transfer returns.
 // BoardControl: a control request (the FX2 loader's 0xA0, or a stall);
 // returns bytes moved or a libusb error.
-void BoardTake(Device *dev, const uint8_t *data, int length);
-int BoardGive(Device *dev, uint8_t *data, int length, int limit);
+int BoardBulk(Device *dev, bool in, uint8_t *data, int length, const Fault *fault);
 int BoardControl(Device *dev, uint8_t requestType, uint8_t request, uint16_t value,
                  uint16_t index, unsigned char *data, uint16_t length);
 

@@ -356,26 +356,14 @@ int libusb_bulk_transfer(libusb_device_handle *dev_handle, unsigned char endpoin
         call.result = LIBUSB_ERROR_NO_DEVICE;
         return Finish(call);
     }
-    int moved = length;
+    int moved = BoardBulk(d, in, data, length, faulty ? &fault : nullptr);
+    if (moved > 0) call.data.assign(data, data + moved);
     if (faulty) {
-        moved = std::max(0, std::min(fault.transferred, length));
         call.result = fault.code;
-    }
-    if (!in) {
-        if (moved > 0) {
-            BoardTake(d, data, moved);
-            call.data.assign(data, data + moved);
-        }
-    } else if (d->silent && !faulty) {
-        moved = 0;
+    } else if (in && d->silent) {
         call.result = LIBUSB_ERROR_TIMEOUT;
         call.forever = timeout == 0;  // would hold the caller for ever
         TheBus().virtualMs += timeout;
-    } else if (!faulty || moved > 0 || fault.code == 0) {
-        moved = BoardGive(d, data, length, moved);
-        call.data.assign(data, data + moved);
-    } else {
-        moved = 0;
     }
     call.transferred = moved;
     if (transferred != nullptr) *transferred = moved;
