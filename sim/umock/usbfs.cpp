@@ -55,20 +55,14 @@ int IoctlErrno(int code) {
     }
 }
 
-std::vector<uint8_t> StringDescriptor(const Identity &id, int index, bool *found) {
+std::vector<uint8_t> DescriptorOfString(const Identity &id, int index, bool *found) {
     *found = true;
     if (index == 0) return {4, 3, kLanguage & 0xFF, kLanguage >> 8};
     if (index >= static_cast<int>(id.strings.size())) {
         *found = false;
         return {};
     }
-    const std::string text = id.strings[static_cast<size_t>(index)].substr(0, 126);
-    std::vector<uint8_t> d{static_cast<uint8_t>(2 + 2 * text.size()), 3};
-    for (char ch : text) {
-        d.push_back(static_cast<uint8_t>(ch));
-        d.push_back(0);
-    }
-    return d;
+    return StringDescriptor(id.strings[static_cast<size_t>(index)]);
 }
 
 bool HasEndpoint(const Device &dev, unsigned char endpoint) {
@@ -115,7 +109,7 @@ void Control(Device *dev, uint8_t *buffer, int length, Urb *urb) {
         result = fault.code != 0 ? fault.code : std::min(fault.transferred, wanted);
     } else if (stringRequest) {
         bool found = false;
-        std::vector<uint8_t> d = StringDescriptor(dev->identity, value & 0xFF, &found);
+        std::vector<uint8_t> d = DescriptorOfString(dev->identity, value & 0xFF, &found);
         result = found ? std::min(static_cast<int>(d.size()), wanted) : LIBUSB_ERROR_PIPE;
         if (found) std::memcpy(data, d.data(), static_cast<size_t>(result));
     } else {

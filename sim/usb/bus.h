@@ -112,6 +112,9 @@ int BoardControl(Device *dev, uint8_t requestType, uint8_t request, uint16_t val
 // there is no device descriptor.
 bool ImageIdentity(const std::array<uint8_t, kFX2MemorySize> &memory, Identity *identity);
 
+// A string descriptor for text of ASCII characters (at most 126 are kept).
+std::vector<uint8_t> StringDescriptor(const std::string &text);
+
 // The model N of a product string that ends in "(0.N)", or kNoModel.
 int ModelOfProduct(const std::string &product);
 
