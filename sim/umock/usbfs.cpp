@@ -135,6 +135,9 @@ void Bulk(Device *dev, unsigned char endpoint, uint8_t *data, int length, Urb *u
     Fault fault;
     bool faulty = FaultFires(in ? Op::BulkIn : Op::BulkOut, dev->id, &fault);
     if (faulty && fault.unplug) {
+        // The fault took the board off the bus; here it leaves a moment
+        // later, with the URB pending.
+        dev->present = true;
         urb->unplugAt = NowMs() + kUnplugHoldMs;
         call.result = LIBUSB_ERROR_NO_DEVICE;
         Record(call);
