@@ -25,7 +25,7 @@ struct Urb {
     int status = 0;
     int actual = 0;
     int partial = 0;      // what a discard hands back
-    uint64_t unplugAt = 0;
+    uint64_t unplugAt = 0;  // bus time at which its board leaves (0: it stays)
 };
 
 std::vector<Urb> pending;
@@ -55,6 +55,8 @@ int IoctlErrno(int code) {
     }
 }
 
+// String descriptor `index`: 0 is the language list; one the board lacks
+// stalls (found false).
 std::vector<uint8_t> DescriptorOfString(const Identity &id, int index, bool *found) {
     *found = true;
     if (index == 0) return {4, 3, kLanguage & 0xFF, kLanguage >> 8};
