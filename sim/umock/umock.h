@@ -11,7 +11,7 @@
 // ioctl; Control, String, BulkOut and BulkIn faults end the URB with the
 // status that libusb turns into the code.  A time-out fault leaves the URB
 // pending until libusb gives up on it (its own time limit, with the fault's
-// `transferred` bytes moved); a fault with `unplug` holds the URB for
+// `transferred` bytes moved); a bulk fault with `unplug` holds the URB for
 // kUnplugHoldMs and then the board leaves the bus with the URB still pending.
 // Init, List, Descriptor and Open happen in libusb or sysfs and cannot fail
 // here.  A board that is `silent` never completes a bulk IN URB.
