@@ -113,9 +113,23 @@ Device *AddDevice(Identity identity, int model, bool silent, size_t position);
 // libusb error.
 int FX2Load(Device *dev, bool toDevice, unsigned int address, unsigned char *data, int length);
 
+// The board's side of transfers, whatever API carries them.
+// BoardBulk: the bytes a bulk transfer of `length` bytes moves, with the
+// fault that fires for it or null: OUT packets go to the board, IN packets
+// come from its stream (a short one loses its tail); a silent board gives
+// nothing.  The caller says what the transfer returns.
+// BoardControl: a control request (the FX2 loader's 0xA0, or a stall);
+// returns bytes moved or a libusb error.
+int BoardBulk(Device *dev, bool in, uint8_t *data, int length, const Fault *fault);
+int BoardControl(Device *dev, uint8_t requestType, uint8_t request, uint16_t value,
+                 uint16_t index, unsigned char *data, uint16_t length);
+
 // Reads the descriptors that firmware in `memory` would present; false when
 // there is no device descriptor.
 bool ImageIdentity(const std::array<uint8_t, kFX2MemorySize> &memory, Identity *identity);
+
+// A string descriptor for text of ASCII characters (at most 126 are kept).
+std::vector<uint8_t> StringDescriptor(const std::string &text);
 
 // The model N of a product string that ends in "(0.N)", or kNoModel.
 int ModelOfProduct(const std::string &product);

@@ -85,8 +85,7 @@ int FX2Load(Device *dev, bool toDevice, unsigned int address, unsigned char *dat
     return length;
 }
 
-// The image: a code stub that idles, and the descriptors at 0x0100.
-static std::vector<uint8_t> StringDescriptor(const std::string &whole) {
+std::vector<uint8_t> StringDescriptor(const std::string &whole) {
     std::string text = whole.substr(0, 126);  // bLength is one byte
     std::vector<uint8_t> d{static_cast<uint8_t>(2 + 2 * text.size()), 3};
     for (char ch : text) {
@@ -116,6 +115,7 @@ static void HexRecordLine(std::string *out, unsigned int address, int type, cons
     *out += '\n';
 }
 
+// The image: a code stub that idles, and the descriptors at 0x0100.
 std::string FirmwareHex(const std::string &product, uint16_t vendorId, uint16_t productId) {
     const uint8_t stub[] = {0x80, 0xFE};  // SJMP $
     std::vector<uint8_t> dscr = {

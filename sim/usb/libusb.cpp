@@ -321,14 +321,8 @@ int libusb_control_transfer(libusb_device_handle *dev_handle, uint8_t request_ty
         wLength = static_cast<uint16_t>(std::max(0, std::min<int>(fault.transferred, wLength)));
         if (toDevice && call.data.size() > wLength) call.data.resize(wLength);
     }
-    bool vendor = (request_type & 0x60) == LIBUSB_REQUEST_TYPE_VENDOR;
-    if (d->fx2 && vendor && bRequest == 0xA0 && (wLength == 0 || data != nullptr)) {
-        unsigned int address = wValue | (static_cast<unsigned int>(wIndex) << 16);
-        call.result = FX2Load(d, toDevice, address, data, wLength);
-        if (!toDevice && call.result > 0) call.data.assign(data, data + call.result);
-    } else {
-        call.result = LIBUSB_ERROR_PIPE;
-    }
+    call.result = BoardControl(d, request_type, bRequest, wValue, wIndex, data, wLength);
+    if (!toDevice && call.result > 0) call.data.assign(data, data + call.result);
     return Finish(call);
 }
 
@@ -354,37 +348,14 @@ int libusb_bulk_transfer(libusb_device_handle *dev_handle, unsigned char endpoin
         call.result = LIBUSB_ERROR_NO_DEVICE;
         return Finish(call);
     }
-    int moved = length;
+    int moved = BoardBulk(d, in, data, length, faulty ? &fault : nullptr);
+    if (moved > 0) call.data.assign(data, data + moved);
     if (faulty) {
-        moved = std::max(0, std::min(fault.transferred, length));
         call.result = fault.code;
-    }
-    if (!in) {
-        if (moved > 0) {
-            std::vector<uint8_t> packet(data, data + moved);
-            KeepRecent(&d->received, packet);
-            if (d->plant) PlantReceive(d->plant.get(), packet.data(), moved);
-            call.data = std::move(packet);
-        }
-    } else if (d->silent && !faulty) {
-        moved = 0;
+    } else if (in && d->silent) {
         call.result = LIBUSB_ERROR_TIMEOUT;
         call.forever = timeout == 0;  // would hold the caller for ever
         TheBus().virtualMs += timeout;
-    } else if (!faulty || moved > 0 || fault.code == 0) {
-        // One packet of the board's stream; a short one loses its tail.
-        if (d->input.empty()) {
-            uint8_t block[kInputBlockSize] = {};
-            if (d->plant) PlantBlock(d->plant.get(), block);
-            d->input.insert(d->input.end(), block, block + kInputBlockSize);
-        }
-        int packet = std::min(length, static_cast<int>(d->input.size()));
-        moved = std::min(moved, packet);
-        std::copy(d->input.begin(), d->input.begin() + moved, data);
-        call.data.assign(d->input.begin(), d->input.begin() + moved);
-        d->input.erase(d->input.begin(), d->input.begin() + packet);
-    } else {
-        moved = 0;
     }
     call.transferred = moved;
     if (transferred != nullptr) *transferred = moved;
