@@ -22,6 +22,7 @@
 #include <ntddk.h>
 
 #include "boardctl.h"
+#include "sim/cyusb/fx2board.h"
 
 #define POOL_TAG 0x6C656B43 /* 'Ckel' */
 
@@ -60,18 +61,10 @@ typedef struct TRANSFER_HEADER {
 #pragma pack(pop)
 C_ASSERT(sizeof(TRANSFER_HEADER) == 38);
 
-#define EP_OUT 0x02
-#define EP_IN 0x86
+#define EP_OUT KELB_FX2_BULK_OUT
+#define EP_IN KELB_FX2_BULK_IN
 #define BLOCK 32
 #define SCRIPTS 4
-
-/* The FX2 board as the CyUSB driver presents it: one configuration, one
- * interface, bulk OUT 0x02 and bulk IN 0x86 of 512 bytes. */
-static const UCHAR DeviceDescriptor[18] = {18, 1, 0x00, 0x02, 0xFF, 0xFF, 0xFF, 64, 0xB4,
-                                           0x04, 0x04, 0x10, 0x00, 0xA0, 1, 2, 3, 1};
-static const UCHAR ConfigSet[32] = {9, 2, 32, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 2, 0xFF, 0,
-                                    0, 0, 7, 5, EP_OUT, 2, 0x00, 0x02, 0, 7, 5, EP_IN, 2, 0x00, 0x02, 0};
-static const UCHAR Languages[4] = {4, 3, 0x09, 0x04};
 
 void *KelbPlantCreate(int model);
 void KelbPlantDestroy(void *plant);
@@ -311,20 +304,20 @@ static ULONG Descriptor(SLOT *s, ULONG slot, USHORT value, UCHAR *out, ULONG roo
     const UCHAR *from = NULL;
     ULONG n = 0;
     if (type == 1) {
-        from = DeviceDescriptor;
-        n = sizeof DeviceDescriptor;
+        from = KELB_FX2_DEVICE_DESCRIPTOR;
+        n = sizeof KELB_FX2_DEVICE_DESCRIPTOR;
     } else if (type == 2 && index == 0) {
-        from = ConfigSet;
-        n = sizeof ConfigSet;
+        from = KELB_FX2_CONFIG_SET;
+        n = sizeof KELB_FX2_CONFIG_SET;
     } else if (type == 3 && index == 0) {
-        from = Languages;
-        n = sizeof Languages;
+        from = KELB_FX2_LANGUAGES;
+        n = sizeof KELB_FX2_LANGUAGES;
     } else if (type == 3) {
         UCHAR text[256];
         char serial[9] = "00000000";
         serial[7] = (char)('1' + slot);
         if (index == 1) {
-            n = StringDescriptor("Cypress", text, sizeof text);
+            n = StringDescriptor(KELB_FX2_MANUFACTURER, text, sizeof text);
         } else if (index == 2 && !(s->Board.Flags & (KELB_NO_PRODUCT | KELB_PRODUCT_STALLS))) {
             n = StringDescriptor(s->Board.Product, text, sizeof text);
         } else if (index == 3) {
@@ -340,7 +333,7 @@ static ULONG Descriptor(SLOT *s, ULONG slot, USHORT value, UCHAR *out, ULONG roo
     }
     if (n > room) n = room;
     RtlCopyMemory(out, from, n);
-    if (type == 1 && n > 15 && (s->Board.Flags & KELB_NO_PRODUCT)) out[15] = 0; /* iProduct */
+    if (type == 1 && n > KELB_FX2_IPRODUCT && (s->Board.Flags & KELB_NO_PRODUCT)) out[KELB_FX2_IPRODUCT] = 0;
     return n;
 }
 
@@ -378,8 +371,8 @@ static NTSTATUS Query(ULONG slot, IRP *irp, ULONG code)
     case CY_ALT_SETTING: size = 1; break;
     case CY_ADDRESS: value = 2 + slot; size = 1; break;
     case CY_BUS_SPEED: value = 2; break;
-    case CY_DEVICE_NAME: text = "CyUSB"; size = 256; break;
-    case CY_FRIENDLY_NAME: text = "Cypress FX2 USB board"; size = 256; break;
+    case CY_DEVICE_NAME: text = KELB_FX2_DEVICE_NAME; size = 256; break;
+    case CY_FRIENDLY_NAME: text = KELB_FX2_FRIENDLY_NAME; size = 256; break;
     default: return Finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
     if (!out || room < size) return Finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
