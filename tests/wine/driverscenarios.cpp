@@ -21,10 +21,14 @@ constexpr unsigned DIRECT = 0x01060300;    // a current driver: direct transfers
 constexpr unsigned BUFFERED = 0x01050400;  // an older one: buffered transfers
 constexpr unsigned DATA_ERROR = 0xC000009Cu;  // the driver status of a transfer the test ends
 
+// The session's services start the driver; on a busy machine that takes a
+// while, so the control device and the positions are waited for.
+constexpr int TRIES = 3000;  // of 20 ms
+
 HANDLE Control()
 {
     static HANDLE control = INVALID_HANDLE_VALUE;
-    for (int i = 0; control == INVALID_HANDLE_VALUE && i < 500; ++i) {
+    for (int i = 0; control == INVALID_HANDLE_VALUE && i < TRIES; ++i) {
         control = CreateFileA(KELB_CONTROL_DEVICE, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (control == INVALID_HANDLE_VALUE) Sleep(20);
     }
@@ -49,7 +53,7 @@ void Plug(unsigned slot, int model, const std::string &product, unsigned driverV
     KelbPlug plug{slot, model, flags, driverVersion, {}};
     std::snprintf(plug.Product, sizeof plug.Product, "%s", product.c_str());
     bool plugged = false;
-    for (int i = 0; !plugged && i < 500; ++i) {
+    for (int i = 0; !plugged && i < TRIES; ++i) {
         plugged = Send(KELBCTL_PLUG, &plug, sizeof plug);
         if (!plugged) Sleep(20);
     }
