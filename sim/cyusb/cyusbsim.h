@@ -43,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/cyusb/fx2board.h"
 #include "usb/windows/oslayer.h"
 
 namespace kelbsim {
@@ -86,8 +87,8 @@ struct Device {
     uint8_t Address = 2;
     uint32_t Speed = 2;  // 2: high speed
     uint8_t AltSetting = 0;
-    std::string DeviceName = "CyUSB";
-    std::string FriendlyName = "Cypress FX2 USB board";
+    std::string DeviceName = KELB_FX2_DEVICE_NAME;
+    std::string FriendlyName = KELB_FX2_FRIENDLY_NAME;
     int Model = -1;  // plant behind the board, -1 none
     bool FailCreateFile = false;
     // Kept by the simulator:

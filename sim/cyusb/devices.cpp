@@ -1,7 +1,9 @@
 // Descriptor builders and the standard board of the simulated driver.
 #include <cstdio>
+#include <iterator>
 
 #include "cyusbsim.h"
+#include "fx2board.h"
 #include "usb/windows/cyusbdriver.h"
 
 namespace cyusbsim {
@@ -42,11 +44,10 @@ Device Board(const std::string &product, int model) {
                   ++serial);
     d.Path = path;
     d.InterfaceGuid = CYUSB_INTERFACE_GUID;
-    d.DeviceDescriptor = {18, 1, 0x00, 0x02, 0xFF, 0xFF, 0xFF, 64, 0xB4, 0x04, 0x04, 0x10, 0x00, 0xA0, 1, 2, 3, 1};
-    d.Configs.push_back(ConfigSet({InterfaceDescriptor(0, 0, 2), EndpointDescriptor(0x02, 2, 512),
-                                   EndpointDescriptor(0x86, 2, 512)}));
-    d.Strings[0] = {4, 3, 0x09, 0x04};
-    d.Strings[1] = StringDescriptor("Cypress");
+    d.DeviceDescriptor.assign(std::begin(KELB_FX2_DEVICE_DESCRIPTOR), std::end(KELB_FX2_DEVICE_DESCRIPTOR));
+    d.Configs.emplace_back(std::begin(KELB_FX2_CONFIG_SET), std::end(KELB_FX2_CONFIG_SET));
+    d.Strings[0].assign(std::begin(KELB_FX2_LANGUAGES), std::end(KELB_FX2_LANGUAGES));
+    d.Strings[1] = StringDescriptor(KELB_FX2_MANUFACTURER);
     d.Strings[2] = StringDescriptor(product);
     char number[16];
     std::snprintf(number, sizeof(number), "%08d", serial);

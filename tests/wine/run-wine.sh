@@ -4,7 +4,7 @@
 # the prefix first when it is not there yet.  The exit code is the program's.
 set -euo pipefail
 export WINEPREFIX=$1; shift
-export WINEDEBUG=-all
+export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko: nothing here needs them, and their install prompts would hang.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 

@@ -1,72 +1,17 @@
 // A Windows host for the MATLAB deliverables: loads kelbio.mexw64 or
 // kelbio.mexw32 by its file name, as MATLAB does, and drives mexFunction with
-// arrays of the stand-in libmx.dll.  The machine has no CyUSB device, so Open
-// goes through the real SetupAPI calls and finds nothing.
+// arrays of the stand-in libmx.dll.  The WineHost tests run where there is no
+// CyUSB device, so Open goes through the real SetupAPI calls and finds
+// nothing; the Driver tests (driverscenarios.cpp) run on the stand-in driver.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
-#include <cstring>
-#include <string>
-#include <vector>
 
-#include "standin.h"
+#include "winehost.h"
 
 namespace {
-
-using MexFunction = void (*)(int, mxArray *[], int, const mxArray *[]);
-MexFunction PluginEntry;
-
-struct CallResult {
-    std::vector<mxArray *> out;
-    std::string error;  // empty when the call returned normally
-};
-
-CallResult Call(int nlhs, std::vector<const mxArray *> in)
-{
-    CallResult r;
-    r.out.assign(nlhs > 0 ? nlhs : 1, nullptr);
-    try {
-        PluginEntry(nlhs, r.out.data(), int(in.size()), in.data());
-    } catch (const StandinError &e) {
-        r.error = e.message;
-    }
-    return r;
-}
-
-const mxArray *Str(const char *text) { return mxCreateString(text); }
-
-std::string Text(const mxArray *a)
-{
-    char buf[64];
-    if (!a || mxGetString(a, buf, sizeof buf) != 0) return "<not text>";
-    return buf;
-}
-
-const mxArray *Field(const mxArray *s, int n) { return mxGetFieldByNumber(s, 0, n); }
-
-int32_t Int32Of(const mxArray *a)
-{
-    int32_t v;
-    std::memcpy(&v, mxGetData(a), 4);
-    return v;
-}
-
-uint32_t Uint32Of(const mxArray *a)
-{
-    uint32_t v;
-    std::memcpy(&v, mxGetData(a), 4);
-    return v;
-}
-
-std::vector<std::string> Warnings()
-{
-    std::vector<std::string> w;
-    for (int i = 0; i < StandinWarningCount(); ++i) w.emplace_back(StandinWarning(i));
-    return w;
-}
 
 TEST(WineHost, HelpShowsEachModelTextAsOneWarning)
 {
@@ -182,6 +127,9 @@ TEST(WineHost, CloseAllAndUnloadLeaveNoLock)
 
 }  // namespace
 
+MexFunction PluginEntry;
+HMODULE Plugin;
+
 int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
@@ -194,6 +142,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "LoadLibraryA(%s) failed: %lu\n", argv[1], GetLastError());
         return 2;
     }
+    Plugin = plugin;
     PluginEntry = reinterpret_cast<MexFunction>(reinterpret_cast<void *>(GetProcAddress(plugin, "mexFunction")));
     if (!PluginEntry) {
         std::fprintf(stderr, "%s exports no mexFunction\n", argv[1]);
