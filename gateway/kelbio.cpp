@@ -61,7 +61,7 @@ static const CmdEntry *FindCommand(const char *text) {
 // A name is looked up, or registered on first use; anything else must be a
 // KELBport object.
 static KELBstruct *ResolvePort(const mxArray *input, bool byName) {
-    char name[NAMELEN];
+    char name[KELBNAMELEN] = {};  // zero-padded, as FindPort takes it
     if (!byName || !mxIsChar(input) || mxGetString(input, name, NAMELEN) != 0) return GetObjectPort(input);
 
     if (KELBstruct *port = FindPort(name)) return port;
