@@ -50,8 +50,7 @@ int32_t WriteFELDAR(KELBstruct *port, int, mxArray *[], int nrhs, const mxArray 
     uint8_t *const slots = packet + KELBMOTORPACKETLEN;
 
     // [a1 s1; a2 s2; ...] when there are two columns, otherwise a list of
-    // set-points for addresses 1, 2, ...  The input is not empty, so there
-    // is at least one entry.
+    // set-points for addresses 1, 2, ...
     const mxArray *setpoints = prhs[4];
     const size_t rows = mxGetM(setpoints);
     const size_t columns = mxGetN(setpoints);
