@@ -39,21 +39,30 @@ static constexpr std::array<CmdEntry, 8> CmdTable = {{
 constexpr int CMDLEN = 20;   // command text, terminator included
 constexpr int NAMELEN = 19;  // port name, terminator included
 
+// Each row's first letter in lower case: most rows differ there, so the
+// scan passes them at one comparison each.
+static constexpr std::array<char, CmdTable.size()> CmdInitials = [] {
+    std::array<char, CmdTable.size()> initials{};
+    for (std::size_t i = 0; i < CmdTable.size(); ++i) initials[i] = KELBlower(CmdTable[i].Command[0]);
+    return initials;
+}();
+
 // Unique prefix, letter case ignored; an exact match wins if it comes
 // before a second prefix match.
 static const CmdEntry *FindCommand(const char *text) {
     const CmdEntry *found = nullptr;
     const char first = KELBlower(text[0]);
-    for (const CmdEntry &row : CmdTable) {
-        // Most rows differ in the first letter; the empty text begins every name.
-        if (first != '\0' && KELBlower(row.Command[0]) != first) continue;
-        if (!KELBbeginsWith(row.Command, text)) continue;
-        if (row.Command[std::strlen(text)] == '\0') return &row;
+    for (std::size_t i = 0; i < CmdTable.size(); ++i) {
+        // The empty text begins every name.
+        if (first != '\0' && CmdInitials[i] != first) continue;
+        const char *rest = KELBafterPrefix(CmdTable[i].Command, text);
+        if (!rest) continue;
+        if (*rest == '\0') return &CmdTable[i];
         if (found) {
             mexErrMsgTxt("Ambiguous command name.");
             return nullptr;
         }
-        found = &row;
+        found = &CmdTable[i];
     }
     if (!found) mexErrMsgTxt("Unknown command.");
     return found;
@@ -62,7 +71,7 @@ static const CmdEntry *FindCommand(const char *text) {
 // A name is looked up, or registered on first use; anything else must be a
 // KELBport object.
 static KELBstruct *ResolvePort(const mxArray *input, bool byName) {
-    char name[NAMELEN];
+    char name[KELBNAMELEN] = {};  // zero-padded, as FindPort takes it
     if (!byName || !mxIsChar(input) || mxGetString(input, name, NAMELEN) != 0) return GetObjectPort(input);
 
     if (KELBstruct *port = FindPort(name)) return port;

@@ -18,8 +18,10 @@ int32_t KELBcount;
 
 // Names are compared exactly first, as whole 20-byte fields: a record's Name
 // is zero after its terminator (RegisterPort clears the record), and so is
-// the key.  No two records are equal with letter case ignored, so the one
-// record that matches exactly is also the first that matches that way.
+// the name FindPort is given.  No two records are equal with letter case
+// ignored, so the one record that matches exactly is also the first that
+// matches that way.  Should the host have written past the terminator of a
+// name it read for us, only the exact comparison misses.
 static bool SameField(const char *a, const char *b) {
     uint64_t x, y;
     std::memcpy(&x, a, sizeof x);
@@ -27,11 +29,9 @@ static bool SameField(const char *a, const char *b) {
     return x == y && std::memcmp(a + sizeof x, b + sizeof x, KELBNAMELEN - sizeof x) == 0;
 }
 
-KELBstruct *FindPort(const char *name) {
-    char key[KELBNAMELEN] = {};
-    KELBcopyText(key, name);
+KELBstruct *FindPort(const char (&name)[KELBNAMELEN]) {
     for (int32_t i = 0; i < KELBcount; ++i)
-        if (SameField(Port[i].Name, key)) return &Port[i];
+        if (SameField(Port[i].Name, name)) return &Port[i];
     for (int32_t i = 0; i < KELBcount; ++i)
         if (KELBsameText(Port[i].Name, name)) return &Port[i];
     return nullptr;
@@ -68,7 +68,7 @@ KELBstruct *GetObjectPort(const mxArray *object) {
         return nullptr;
     }
     const mxArray *field = mxGetFieldByNumber(object, 0, KELB_PORT);
-    char name[KELBNAMELEN];
+    char name[KELBNAMELEN] = {};
     if (!field || !mxIsChar(field) || mxGetString(field, name, KELBNAMELEN) != 0) {
         mexErrMsgTxt("Invalid KELBport name (too long).");
         return nullptr;

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-inline char KELBlower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char KELBlower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Equal as whole zero-terminated texts, letter case ignored.  Characters
 // are compared as they are first; letter case is only looked at where they
@@ -18,12 +18,17 @@ inline bool KELBsameText(const char *a, const char *b) {
     }
 }
 
-// text begins with prefix, letter case ignored; only strlen(prefix)
-// characters are compared and a shorter text never matches.
-inline bool KELBbeginsWith(const char *text, const char *prefix) {
+// What follows prefix in text, letter case ignored, or null when text does
+// not begin with prefix.  Only strlen(prefix) characters are compared and a
+// shorter text never matches.
+inline const char *KELBafterPrefix(const char *text, const char *prefix) {
     for (; *prefix; ++text, ++prefix)
-        if (*text != *prefix && KELBlower(*text) != KELBlower(*prefix)) return false;
-    return true;
+        if (*text != *prefix && KELBlower(*text) != KELBlower(*prefix)) return nullptr;
+    return text;
+}
+
+inline bool KELBbeginsWith(const char *text, const char *prefix) {
+    return KELBafterPrefix(text, prefix) != nullptr;
 }
 
 // Bounded copy that always leaves a terminator.

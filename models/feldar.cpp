@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // FELDAR: the motor header followed by four addressed set-point slots, as
 // many 16-byte packets as the set-points need; two axes in the input block.
+#include <cstring>
+
 #include "models/codecs.h"
 #include "transport.h"
 
@@ -8,19 +10,30 @@ namespace {
 
 constexpr int KELBFELDARSLOTS = 4;
 
-// Address in bits 10-15, set-point + 500 in bits 0-9.  An empty slot is 0,
-// which is not the word of set-point 0.
-uint16_t SetpointWord(double address, double setpoint)
+// A set-point word holds the address in bits 10-15 and set-point + 500 in
+// bits 0-9.  An empty slot is 0, which is not the word of set-point 0.
+// Both fields take their value truncated toward zero, NaN and values beyond
+// int32 counting as -2147483648 (ToInteger).  They run for every entry, so
+// each is one range test on the double, which NaN fails, instead of
+// ToInteger and a clamp.
+
+// The address when it truncates into 0..63, otherwise 0.
+inline uint32_t AddressField(double address)
 {
-    int32_t a = ToInteger(address);
-    int32_t s = ToInteger(setpoint);
-    uint16_t addressField = (a >= 0 && a <= 63) ? static_cast<uint16_t>(a) : 0;
-    uint16_t setpointField = 0;
-    if (s > 500)
-        setpointField = 1000;
-    else if (s >= -500)
-        setpointField = static_cast<uint16_t>(s + 500);
-    return static_cast<uint16_t>(addressField * 1024 + setpointField);
+    return (address > -1.0 && address < 64.0) ? static_cast<uint32_t>(static_cast<int32_t>(address)) : 0;
+}
+
+// The set-point clamped to -500..500, plus 500.
+inline uint32_t SetpointField(double setpoint)
+{
+    if (setpoint > -501.0 && setpoint < 501.0)
+        return static_cast<uint32_t>(static_cast<int32_t>(setpoint) + 500);
+    return (setpoint >= 501.0 && setpoint < 2147483648.0) ? 1000 : 0;
+}
+
+inline uint16_t SetpointWord(uint32_t addressField, double setpoint)
+{
+    return static_cast<uint16_t>(addressField * 1024 + SetpointField(setpoint));
 }
 
 }  // namespace
@@ -33,8 +46,9 @@ int32_t WriteFELDAR(KELBstruct *port, int, mxArray *[], int nrhs, const mxArray 
     for (int i = 1; i <= 4; i++)
         if (!InputDouble(prhs, i)) return ArgumentError(KELBMSG_NOT_DOUBLE);
 
-    uint8_t packet[KELBFELDARPACKETLEN] = {};
+    uint8_t packet[KELBFELDARPACKETLEN];
     MotorHeader(port, prhs, false, packet);
+    uint8_t *const slots = packet + KELBMOTORPACKETLEN;
 
     // [a1 s1; a2 s2; ...] when there are two columns, otherwise a list of
     // set-points for addresses 1, 2, ...
@@ -44,16 +58,22 @@ int32_t WriteFELDAR(KELBstruct *port, int, mxArray *[], int nrhs, const mxArray 
     const double *e = mxGetPr(setpoints);
     const size_t entries = columns >= 3 ? columns : rows;
     const bool pairs = columns == 2;
+    const double *values = pairs ? e + rows : e;
 
-    for (size_t i = 0; i < entries; i++) {
-        uint16_t word = pairs ? SetpointWord(e[i], e[rows + i])
-                              : SetpointWord(static_cast<double>(i + 1), e[i]);
-        PutWord(packet + KELBMOTORPACKETLEN + 2 * (i % KELBFELDARSLOTS), word);
-        if (i % KELBFELDARSLOTS == KELBFELDARSLOTS - 1 || i == entries - 1) {
-            int32_t status = USBwrite(port, packet, KELBFELDARPACKETLEN);
-            if (status != KELB_OK) return status;
-            for (int slot = KELBMOTORPACKETLEN; slot < KELBFELDARPACKETLEN; slot++) packet[slot] = 0;
-        }
+    // One packet per four entries, the slots after the last entry left 0.
+    // The two forms have a loop each, so that the entry loop does not test
+    // the form.
+    for (size_t i = 0; i < entries;) {
+        std::memset(slots, 0, 2 * KELBFELDARSLOTS);
+        const size_t end = entries - i > KELBFELDARSLOTS ? i + KELBFELDARSLOTS : entries;
+        uint8_t *slot = slots;
+        if (pairs)
+            for (; i < end; i++, slot += 2) PutWord(slot, SetpointWord(AddressField(e[i]), values[i]));
+        else
+            for (; i < end; i++, slot += 2)
+                PutWord(slot, SetpointWord(i < 63 ? static_cast<uint32_t>(i + 1) : 0, values[i]));
+        int32_t status = USBwrite(port, packet, KELBFELDARPACKETLEN);
+        if (status != KELB_OK) return status;
     }
     return KELB_OK;
 }

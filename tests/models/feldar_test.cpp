@@ -93,11 +93,14 @@ TEST_F(Feldar, SetpointAndAddressClamps)
     Setpoints(Doubles(1, 4, {500.9, 501, -500.9, kNaN}));
     Setpoints(Doubles(4, 2, {64, -1, kNaN, 63.9, 0, 0, 0, -501}));
     Setpoints(Doubles(1, 2, {1e10, 1e10}));
+    // Truncation toward zero, and the int32 bounds of both fields.
+    Setpoints(Doubles(4, 2, {-0.9, 63.99, 2147483648.0, 1e300, 2147483647.9, -2147483648.9, 0.9, -0.9}));
     auto sent = Sent();
-    ASSERT_EQ(sent.size(), 3u);
+    ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(Slots(sent[0]), (std::vector<unsigned>{1 * 1024 + 1000, 2 * 1024 + 1000, 3 * 1024 + 0, 4 * 1024}));
     EXPECT_EQ(Slots(sent[1]), (std::vector<unsigned>{500, 500, 500, 63 * 1024}));
     EXPECT_EQ(Slots(sent[2]), (std::vector<unsigned>{0, 0, 0, 0})) << "huge values give -2147483648";
+    EXPECT_EQ(Slots(sent[3]), (std::vector<unsigned>{1000, 63 * 1024, 500, 500}));
 }
 
 TEST_F(Feldar, ListsBeyondSixtyThreeEntriesGetAddressZero)
