@@ -15,6 +15,8 @@ set -euo pipefail
 # gets its own list and a place in the sets below.
 native=(cmake make g++ pkg-config binutils libusb-1.0-0-dev)
 unit_tests=(libgtest-dev googletest libbenchmark-dev udev)
+# dpkg-buildflags: the native stage builds with Debian's compiler flags.
+distro_flags=(dpkg-dev)
 # Octave runs the plug-in and draws the demo's plot; its text renderer loads
 # FreeSans, which octave-common only recommends.
 octave=(octave octave-dev gnuplot-nox ghostscript fonts-dejavu-core fonts-freefont-otf)
@@ -25,7 +27,8 @@ windows=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine wine32:i386)
 
 case "${1:-all}" in
   demo) wanted=("${native[@]}" "${unit_tests[@]}" "${octave[@]}") ;;
-  all) wanted=("${native[@]}" "${unit_tests[@]}" "${octave[@]}" "${linux32[@]}" "${windows[@]}") ;;
+  all) wanted=("${native[@]}" "${unit_tests[@]}" "${octave[@]}" "${distro_flags[@]}" "${linux32[@]}"
+            "${windows[@]}") ;;
   *) echo "usage: $0 [demo|all]" >&2; exit 2 ;;
 esac
 
