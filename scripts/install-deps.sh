@@ -38,22 +38,27 @@ for pkg in "${wanted[@]}"; do
 done
 [ ${#missing[@]} -gt 0 ] || exit 0
 
+# Packages of the 32-bit architecture need it added first; only the full set has such.
+add_i386=no
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
+   ! dpkg --print-foreign-architectures | grep -qx i386; then
+  add_i386=yes
+fi
+
 if [ "$(id -u)" -eq 0 ]; then
   SUDO=()
 elif command -v sudo >/dev/null; then
   SUDO=(sudo)
 else
   echo "kelbio needs these packages, which are not installed: ${missing[*]}" >&2
-  echo "Install them as root: apt-get install --no-install-recommends ${missing[*]}" >&2
+  first=""
+  [ "$add_i386" = no ] || first="dpkg --add-architecture i386 && "
+  echo "Install them as root: ${first}apt-get update && apt-get install --no-install-recommends ${missing[*]}" >&2
   exit 1
 fi
 echo "Installing: ${missing[*]}"
 
-# Packages of the 32-bit architecture need it added first; only the full set has such.
-if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
-   ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${SUDO[@]}" dpkg --add-architecture i386
-fi
+[ "$add_i386" = no ] || "${SUDO[@]}" dpkg --add-architecture i386
 apt=("${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock::Timeout=600)
 "${apt[@]}" update
 "${apt[@]}" install --no-install-recommends "${missing[@]}"
