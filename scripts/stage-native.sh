@@ -4,5 +4,12 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=${KELB_OUT:-$top/build}
 mkdir -p "$out"
-bash "$top/scripts/build.sh" "$out/native"
+# Built with Debian's own compiler and linker flags (hardening, _FORTIFY_SOURCE=2,
+# -O2, no build type of CMake's), as a distribution's package would be.
+dist() { echo "$(dpkg-buildflags --get "$1") $(dpkg-buildflags --get CPPFLAGS)"; }
+ldflags=$(dpkg-buildflags --get LDFLAGS)
+bash "$top/scripts/build.sh" "$out/native" -DCMAKE_BUILD_TYPE=None \
+  -DCMAKE_C_FLAGS="$(dist CFLAGS)" -DCMAKE_CXX_FLAGS="$(dist CXXFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" \
+  -DCMAKE_MODULE_LINKER_FLAGS="$ldflags"
 ctest --test-dir "$out/native" --output-on-failure -j "$(nproc)"

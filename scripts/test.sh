@@ -5,6 +5,8 @@ set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 export KELB_OUT=${KELB_OUT:-$top/build}
 mkdir -p "$KELB_OUT"
+# Every build here fails on a warning in our own sources.
+export KELBIO_WERROR=${KELBIO_WERROR:-ON}
 
 bash "$top/scripts/install-deps.sh" || exit 1
 

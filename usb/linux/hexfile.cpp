@@ -45,7 +45,8 @@ HexOutcome HexLoad(FILE *stream, int *lastType, HexWriteFcn write, void *target)
             // Blanks before a record are skipped one by one, so the record
             // after a leading blank line is not taken for a word and lost.
             if (std::isspace(c)) continue;
-            std::fscanf(stream, "%*s\n");  // drop the rest of the word
+            // Drop the rest of the word; nothing left to read ends the file.
+            if (std::fscanf(stream, "%*s\n") == EOF) break;
             continue;
         }
         if (!ReadRecord(stream, &record, lastType)) break;
