@@ -22,13 +22,21 @@ distro_flags=(dpkg-dev)
 octave=(octave octave-dev gnuplot-nox ghostscript fonts-dejavu-core fonts-freefont-otf)
 # The 32-bit Linux build; qemu-user runs its tests where the kernel runs no 32-bit programs.
 linux32=(gcc-multilib g++-multilib libusb-1.0-0-dev:i386 qemu-user)
+# The same virtual boards served to the real libusb-1.0 (sim/umock).
+real_libusb=(umockdev libumockdev-dev)
+# The Octave package is made from the repository with git archive; the
+# benchmarks count instructions with callgrind.
+packaging=(git)
+bench=(valgrind)
+# The fuzzers: clang with libFuzzer and the sanitizers' runtimes.
+fuzz=(clang libclang-rt-14-dev)
 # The Windows cross builds and Wine, which runs their tests.
 windows=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine wine32:i386)
 
 case "${1:-all}" in
   demo) wanted=("${native[@]}" "${unit_tests[@]}" "${octave[@]}") ;;
-  all) wanted=("${native[@]}" "${unit_tests[@]}" "${octave[@]}" "${distro_flags[@]}" "${linux32[@]}"
-            "${windows[@]}") ;;
+  all) wanted=("${native[@]}" "${unit_tests[@]}" "${octave[@]}" "${distro_flags[@]}" "${real_libusb[@]}"
+            "${packaging[@]}" "${bench[@]}" "${fuzz[@]}" "${linux32[@]}" "${windows[@]}") ;;
   *) echo "usage: $0 [demo|all]" >&2; exit 2 ;;
 esac
 
