@@ -303,14 +303,9 @@ TEST_F(CyDeviceTest, CloseFailuresCarryTheirMessages) {
         EXPECT_EQ(filters[1].size(), sizeof(void *) == 8 ? 56u : 44u);
 
         cyusbsim::Faults().Unregister = true;
-        try {
-            dev.CloseDevice();
-            ADD_FAILURE() << "no exception";
-        } catch (const CyCloseError &e) {
-            EXPECT_STREQ(e.Message, "Failed to close the handle notification handle.");
-        }
+        EXPECT_STREQ(dev.CloseDevice(), "Failed to close the handle notification handle.");
         cyusbsim::Faults().Unregister = false;
-        dev.CloseDevice();
+        EXPECT_EQ(dev.CloseDevice(), nullptr);
         EXPECT_FALSE(dev.IsOpen());
     }
     EXPECT_EQ(cyusbsim::Stats().Notifications, 0);
@@ -318,15 +313,15 @@ TEST_F(CyDeviceTest, CloseFailuresCarryTheirMessages) {
     CCyDevice dev(nullptr, CYUSB_INTERFACE_GUID);
     ASSERT_TRUE(dev.IsOpen());
     cyusbsim::Faults().CloseHandle = true;
-    try {
-        dev.CloseDevice();
-        ADD_FAILURE() << "no exception";
-    } catch (const CyCloseError &e) {
-        EXPECT_STREQ(e.Message, "Failed to close handle to driver.");
-    }
+    EXPECT_STREQ(dev.CloseDevice(), "Failed to close handle to driver.");
+    EXPECT_TRUE(dev.IsOpen());
+    // Opening another index first closes this one, and gives the same failure.
+    const char *failure = nullptr;
+    EXPECT_FALSE(dev.OpenDevice(0, &failure));
+    EXPECT_STREQ(failure, "Failed to close handle to driver.");
     EXPECT_TRUE(dev.IsOpen());
     cyusbsim::Faults().CloseHandle = false;
-    dev.CloseDevice();
+    EXPECT_EQ(dev.CloseDevice(), nullptr);
     EXPECT_EQ(cyusbsim::Stats().OpenFiles, 0);
 }
 

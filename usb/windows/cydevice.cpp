@@ -36,8 +36,13 @@ uint32_t CCyDevice::QueryValue(DWORD code, DWORD size) {
     return static_cast<uint32_t>(answer[0] | answer[1] << 8 | answer[2] << 16) | static_cast<uint32_t>(answer[3]) << 24;
 }
 
-bool CCyDevice::OpenDevice(uint8_t index) {
-    if (IsOpen()) CloseDevice();
+bool CCyDevice::OpenDevice(uint8_t index, const char **closeFailure) {
+    if (IsOpen()) {
+        if (const char *failure = CloseDevice()) {
+            if (closeFailure) *closeFailure = failure;
+            return false;
+        }
+    }
     // A string that is absent or cannot be read must not keep the text of the
     // device looked at before: the port binding would take it for that board.
     std::memset(Manufacturer, 0, sizeof(Manufacturer));
@@ -52,8 +57,12 @@ bool CCyDevice::OpenDevice(uint8_t index) {
     try {
         return ReadDevice();
     } catch (const std::bad_alloc &) {
-        CloseDevice();  // nothing half built stays behind
-        throw;
+        // Nothing half built stays behind.  A device that will not close is
+        // the failure to report: the caller must not use it again.
+        const char *failure = CloseDevice();
+        if (!failure || !closeFailure) throw;
+        *closeFailure = failure;
+        return false;
     }
 }
 
@@ -116,8 +125,8 @@ void CCyDevice::ReleaseConfigs() {
     Endpoints = nullptr;
 }
 
-void CCyDevice::CloseDevice() {
-    CloseDriverHandle();
+const char *CCyDevice::CloseDevice() {
+    if (const char *failure = CloseDriverHandle()) return failure;
     std::memset(DeviceDescriptor, 0, sizeof(DeviceDescriptor));
     ReleaseConfigs();
     IsocInEndpoint = IsocOutEndpoint = nullptr;
@@ -127,13 +136,15 @@ void CCyDevice::CloseDevice() {
     ConfigCount = 0;
     InterfaceCount = 0;
     AltInterfaceCount = 0;
+    return nullptr;
 }
 
-void CCyDevice::CloseDriverHandle() {
-    if (!IsOpen()) return;
+const char *CCyDevice::CloseDriverHandle() {
+    if (!IsOpen()) return nullptr;
     if (HandleNotification && !oslayer::UnregisterDeviceNotification(HandleNotification))
-        throw CyCloseError{CLOSE_NOTIFICATION_FAILED};
-    if (!oslayer::CloseHandle(DeviceHandle)) throw CyCloseError{CLOSE_HANDLE_FAILED};
+        return CLOSE_NOTIFICATION_FAILED;
+    if (!oslayer::CloseHandle(DeviceHandle)) return CLOSE_HANDLE_FAILED;
     DeviceHandle = INVALID_HANDLE_VALUE;
     HandleNotification = nullptr;
+    return nullptr;
 }

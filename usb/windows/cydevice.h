@@ -16,10 +16,9 @@ constexpr int MAX_CONFIGS = 2;
 constexpr uint32_t BUFFERED_BELOW_DRIVER = 0x01050500;  // older drivers take buffered transfers only
 constexpr uint32_t DESCRIPTOR_TIME_LIMIT_S = 5;
 
-// Raised by CloseDriverHandle; Message is one of the two texts below.
-struct CyCloseError {
-    const char *Message;
-};
+// What a failed close gives back.  A failure travels as a return value: a
+// throw inside the plug-in may find no handler when the host process has
+// loaded another copy of the compiler's unwinder.
 constexpr const char *CLOSE_NOTIFICATION_FAILED = "Failed to close the handle notification handle.";
 constexpr const char *CLOSE_HANDLE_FAILED = "Failed to close handle to driver.";
 
@@ -32,9 +31,13 @@ public:
     CCyDevice &operator=(const CCyDevice &) = delete;
 
     uint8_t CountDevices();
-    bool OpenDevice(uint8_t index);
-    void CloseDevice();
-    void CloseDriverHandle();  // throws CyCloseError
+    // False when the device cannot be opened.  Also false, with *closeFailure
+    // set, when the device open before cannot be closed; that one stays open.
+    bool OpenDevice(uint8_t index, const char **closeFailure = nullptr);
+    // Null once the device is closed, else the failure's message; the device
+    // then stays open and whole, and may be closed again.
+    const char *CloseDevice();
+    const char *CloseDriverHandle();
     bool SendControlRequest(DWORD code, void *buffer, DWORD size);
 
     void SelectConfig(uint8_t config);

@@ -41,12 +41,7 @@ bool ProductHasTag(const CCyDevice &device, const char *tag)
 // failure's message, or null.  The device is not used again either way.
 const char *ReleaseDevice(CCyDevice *device)
 {
-    const char *failure = nullptr;
-    try {
-        device->CloseDevice();
-    } catch (const CyCloseError &e) {
-        failure = e.Message;
-    }
+    const char *failure = device->CloseDevice();
     delete device;
     return failure;
 }
@@ -65,18 +60,23 @@ bool TransferOn(CCyBulkEndPoint *endpoint, void *buffer, LONG &count, bool *outO
 
 // Visits every device of the driver's class through one CCyDevice and leaves
 // it open on the wanted-th board that carries the tag.  False when there is
-// none.  Throws CyCloseError when a visited device cannot be closed.
-bool FindBoard(CCyDevice *device, const char *tag, int wanted)
+// none, and with *closeFailure set when a visited device cannot be closed:
+// the scan ends there and the device is not used again.
+bool FindBoard(CCyDevice *device, const char *tag, int wanted, const char **closeFailure)
 {
     int matches = 0;
+    *closeFailure = nullptr;
     // The count is taken anew before each index: boards may come and go.
     for (int j = 0; j < device->CountDevices(); ++j) {
-        if (!device->OpenDevice(static_cast<uint8_t>(j))) continue;
+        if (!device->OpenDevice(static_cast<uint8_t>(j), closeFailure)) {
+            if (*closeFailure) return false;
+            continue;
+        }
         if (ProductHasTag(*device, tag)) {
             if (matches == wanted) return true;
             ++matches;
         }
-        device->CloseDevice();
+        if ((*closeFailure = device->CloseDevice())) return false;
     }
     return false;
 }
@@ -87,18 +87,18 @@ void USBopen(KELBstruct *port)
 {
     port->Handle = KELBnotOpen();
     // A failed allocation is the MATLAB error, not a C++ exception out of the
-    // plug-in.  OpenDevice leaves the device closed when it runs out of memory.
+    // plug-in.  OpenDevice leaves the device closed when it runs out of memory,
+    // or gives the close failure that kept it from doing so.
     CCyDevice *device = nullptr;
-    const char *failure = NO_DEVICE;
+    const char *failure = nullptr;  // a close failure: the device is not touched again
     try {
         device = new CCyDevice(nullptr, CYUSB_INTERFACE_GUID, true);
-        if (FindBoard(device, port->ModelTag, port->Device)) {
+        if (FindBoard(device, port->ModelTag, port->Device, &failure)) {
             port->Handle = device;
             return;
         }
-        device->CloseDevice();
-    } catch (const CyCloseError &e) {
-        failure = e.Message;  // the device is not touched again
+        if (!failure) failure = device->CloseDevice();
+        if (!failure) failure = NO_DEVICE;
     } catch (const std::bad_alloc &) {
         failure = OUT_OF_MEMORY;
     }
