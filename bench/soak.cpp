@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <sanitizer/lsan_interface.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,12 +73,20 @@ kelbhost::CallResult Call(kelbhost::Module &mex, int nlhs, std::vector<const mxA
     return r;
 }
 
-// The host keeps every array and the bus every call and packet: both are
-// emptied now and then, so what grows is the library's own.
+// The host keeps every array, and the bus every call, every packet and every
+// object the library has let go (to catch stale pointers): all are dropped
+// now and then, so what grows is the library's own.
 void Tidy(int board) {
     kelbhost::FreeArrays();
     kelbsim::ClearLog();
+    kelbsim::Bus &bus = kelbsim::TheBus();
     if (kelbsim::Device *d = kelbsim::FindDevice(board)) d->received.clear();
+    auto drop = [](auto &objects, auto dead) {
+        objects.erase(std::remove_if(objects.begin(), objects.end(), dead), objects.end());
+    };
+    drop(bus.contexts, [](const auto &c) { return !c->alive; });
+    drop(bus.handles, [](const auto &h) { return !h->open; });
+    drop(bus.lists, [](const auto &l) { return !l->alive; });
 }
 
 }  // namespace
