@@ -11,7 +11,7 @@ export KELBIO_WERROR=${KELBIO_WERROR:-ON}
 bash "$top/scripts/install-deps.sh" || exit 1
 
 passed=0; failed=0; skipped=0; broken=""
-for stage in native sanitize linux32 windows; do
+for stage in native sanitize fuzz linux32 windows; do
   script="$top/scripts/stage-$stage.sh"
   [ -f "$script" ] || continue
   echo "=== $stage"

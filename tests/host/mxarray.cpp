@@ -106,7 +106,7 @@ mxArray *Sparse(std::size_t m, std::size_t n, std::initializer_list<double> colu
         if (v != 0) nonzero.push_back(v);
     // As in MATLAB, room for at least one element even when all are zero.
     a->data.assign(nonzero.empty() ? 1 : nonzero.size(), 0);
-    std::memcpy(a->data.data(), nonzero.data(), nonzero.size() * sizeof(double));
+    if (!nonzero.empty()) std::memcpy(a->data.data(), nonzero.data(), nonzero.size() * sizeof(double));
     return a;
 }
 
