@@ -14,7 +14,7 @@ fi
 dir=$out/fuzz
 flags="-fsanitize=fuzzer-no-link -fsanitize-coverage-allowlist=$top/tests/fuzz/coverage.txt"
 cmake -S "$top" -B "$dir" -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELBIO_SANITIZE=ON -DKELBIO_OCTAVE=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELBIO_SANITIZE=ON -DKELBIO_OCTAVE=OFF -DKELBIO_WERROR="${KELBIO_WERROR:-OFF}" \
   -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
   -DKELB_FUZZ_SECONDS="${KELB_FUZZ_SECONDS:-60}" >"$dir.configure.log" 2>&1 ||
   { cat "$dir.configure.log"; exit 1; }
