@@ -142,25 +142,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         FUZZ_CHECK(count == devices);
         if (in.ConsumeBool()) cyusbsim::Unplug(in.ConsumeIntegralInRange(0, devices - 1));
         for (int i = 0; i <= count; i++) {
-            try {
-                dev.OpenDevice(static_cast<uint8_t>(i));
+            // A close that fails leaves the handle as it was; the next open tries again.
+            const char *closeFailure = nullptr;
+            dev.OpenDevice(static_cast<uint8_t>(i), &closeFailure);
+            CheckDevice(dev);
+            if (closeFailure == nullptr && dev.IsOpen()) {
+                dev.SelectAltSetting(in.ConsumeIntegral<uint8_t>());
                 CheckDevice(dev);
-                if (dev.IsOpen()) {
-                    dev.SelectAltSetting(in.ConsumeIntegral<uint8_t>());
-                    CheckDevice(dev);
-                    dev.SelectConfig(in.ConsumeIntegral<uint8_t>());
-                    CheckDevice(dev);
-                }
-                dev.CloseDevice();
-            } catch (const CyCloseError &) {
-                // The handle stays as it was; the next open tries again.
+                dev.SelectConfig(in.ConsumeIntegral<uint8_t>());
+                CheckDevice(dev);
             }
+            dev.CloseDevice();
             CheckDevice(dev);
         }
-        try {
-            dev.CloseDevice();
-        } catch (const CyCloseError &) {
-        }
+        dev.CloseDevice();
     }
     const cyusbsim::Counters &stats = cyusbsim::Stats();
     FUZZ_CHECK(stats.Hangs == 0);
