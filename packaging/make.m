@@ -91,8 +91,8 @@ if ~exist(outdir, 'dir') && ~mkdir(outdir)
   error('make: cannot make the folder %s', outdir);
 end
 mex(args{:});
-copyfile(fullfile(top, 'packaging', 'kelbio.m'), outdir);
-contents = strrep(fileread(fullfile(top, 'packaging', 'Contents.m.in')), '@PROJECT_VERSION@', version);
+copyfile(fullfile(top, 'toolbox', 'kelbio.m'), outdir);
+contents = strrep(fileread(fullfile(top, 'toolbox', 'Contents.m.in')), '@PROJECT_VERSION@', version);
 fid = fopen(fullfile(outdir, 'Contents.m'), 'w');
 fwrite(fid, contents);
 fclose(fid);

@@ -20,15 +20,15 @@ date=$(git -C "$top" log -1 --format=%cs "$tree")
 name=kelbio-$version
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-git -C "$top" archive "$tree" gateway models usb/linux include packaging examples COPYING NEWS |
+git -C "$top" archive "$tree" gateway models usb/linux include packaging toolbox examples COPYING NEWS |
   tar -x -C "$stage"
 pkg=$stage/$name
 mkdir -p "$pkg/inst/examples" "$pkg/src"
 cp "$stage/COPYING" "$stage/NEWS" "$stage/packaging/octave/INDEX" "$stage/packaging/octave/post_install.m" "$pkg/"
 sed -e "s/@PROJECT_VERSION@/$version/" -e "s/@KELB_DATE@/$date/" \
   "$stage/packaging/octave/DESCRIPTION.in" >"$pkg/DESCRIPTION"
-cp "$stage/packaging/kelbio.m" "$pkg/inst/"
-sed -e "s/@PROJECT_VERSION@/$version/" "$stage/packaging/Contents.m.in" >"$pkg/inst/Contents.m"
+cp "$stage/toolbox/kelbio.m" "$pkg/inst/"
+sed -e "s/@PROJECT_VERSION@/$version/" "$stage/toolbox/Contents.m.in" >"$pkg/inst/Contents.m"
 # pkg puts every folder of the package on the path while it indexes the help,
 # where demo.m would shadow Octave's own demo: the examples carry our prefix.
 for f in "$stage"/examples/*.m; do
