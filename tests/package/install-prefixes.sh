@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # `cmake --install` under DESTDIR into a /usr/local-like and a /usr-like
-# prefix must lay out exactly the files the README's table lists (the block
+# prefix must lay out exactly the files the table in doc/developers.md lists (the block
 # that starts with "--prefix /usr/local   --prefix /usr"), every copy must
 # carry the build's version, and the installed kelbio-sim must run the
 # installed kelbio.mex on its own virtual bus.
-#   install-prefixes.sh <build-dir> <README.md> <version>
+#   install-prefixes.sh <build-dir> <developers.md> <version>
 set -euo pipefail
 build=$1 readme=$2 version=$3
 work=$(mktemp -d)
@@ -26,7 +26,7 @@ for prefix in /usr/local /usr; do
   [ -z "$outside" ] || fail "--prefix $prefix put files outside it: $outside"
   (cd "$dest$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort) >"$work/got"
   readme_column $column >"$work/want"
-  diff -u "$work/want" "$work/got" || fail "--prefix $prefix installs other files than the README says"
+  diff -u "$work/want" "$work/got" || fail "--prefix $prefix installs other files than doc/developers.md says"
   column=$((column + 1))
 done
 
@@ -50,4 +50,4 @@ grep -qx "% Version $version" "$root/lib/kelbio/Contents.m" || fail "Contents.m 
   end" </dev/null 2>"$work/stderr" || { cat "$work/stderr"; fail "the installed kelbio-sim"; }
 grep -qF 'kelbsim: unknown board "TIRKK" in KELBSIM_BOARDS; the boards are TIRK, SORVANDEL, FELDAR, MORSIVAN, GASPILODEN and FX2' \
   "$work/stderr" || { cat "$work/stderr"; fail "no list of boards for a typo"; }
-echo "cmake --install into /usr/local and /usr as the README says; the installed kelbio-sim works"
+echo "cmake --install into /usr/local and /usr as doc/developers.md says; the installed kelbio-sim works"
