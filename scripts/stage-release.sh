@@ -39,7 +39,7 @@ scenarios='^wine_(gateway|driver)_'
 if why=$(kelb_left_out wine64); then
   for arch in x86_64 i686; do
     n=$(ctest --test-dir "$out/windows-$arch" -N -R "$scenarios" | sed -n 's/^Total Tests: //p')
-    echo "kelbio-skipped: ${n:-1} Wine scenarios of the unpacked $arch DLL: $why"
+    echo "kelbio-skipped: ${n:-1} Wine tests of the unpacked $arch DLL: $why"
   done
 else
   # The Linux build's transcript the traffic scenario compares with.
