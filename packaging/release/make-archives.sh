@@ -19,7 +19,7 @@
 # one of project() in CMakeLists.txt.  Prints the archives' paths.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
-[ $# -ge 1 ] || { sed -n '3,4p' "$0" | sed 's/^# *//' >&2; exit 2; }
+[ $# -ge 1 ] || { echo "usage: $0 <build-root> [output-folder] [windows] [linux] [octave]" >&2; exit 2; }
 root=$(cd "$1" && pwd)
 out=${2:-$root/release}
 shift $(( $# >= 2 ? 2 : 1 ))
