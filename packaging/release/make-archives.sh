@@ -9,7 +9,8 @@
 #   kelbio-<version>-linux.tar.gz  kelbio.mexa64, kelbio.mexglx and Octave's
 #                                  kelbio.mex, kelbio-scan, the virtual boards
 #                                  (kelbio-sim), the udev rules and
-#                                  kelbio-setup-udev; runs where it is unpacked
+#                                  kelbio-setup-udev (kelbio_setup_udev from
+#                                  MATLAB); runs where it is unpacked
 #   kelbio-<version>.tar.gz        the Octave package (packaging/octave)
 #
 # <build-root> holds native/, linux32/, windows-x86_64/ and windows-i686/
@@ -89,7 +90,7 @@ for kind in $kinds; do
       ship strip "$native/octave/kelbio.mex" "$dir/kelbio.mex"
       ship strip "$native/octave/kelbio-scan" "$dir/kelbio-scan"
       ship strip "$(readlink -f "$native/kelbsim/libusb-1.0.so.0")" "$dir/sim/libusb-1.0.so.0"
-      cp "$top/toolbox/kelbio_boards.m" "$dir/"
+      cp "$top/toolbox/kelbio_boards.m" "$top/toolbox/kelbio_setup_udev.m" "$dir/"
       # kelbio-sim finds the virtual bus relative to itself.
       sed 's|@KELB_SIM_DIR@|sim|' "$top/packaging/kelbio-sim.in" >"$dir/kelbio-sim"
       cp "$top/packaging/udev/kelbio-setup-udev" "$dir/"
