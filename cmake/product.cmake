@@ -80,4 +80,11 @@ function(kelb_add_installed_matlab_mex target)
   else()
     target_link_libraries(${target} PkgConfig::LIBUSB)
   endif()
+  # The compiler's runtime inside, as in the stand-in builds: MATLAB loads
+  # its own, older libstdc++ first, and MinGW's DLLs are on no user's PATH.
+  if(MINGW)
+    target_link_options(${target} PRIVATE -static)
+  elseif(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND NOT KELBIO_SANITIZE)
+    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
 endfunction()

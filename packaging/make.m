@@ -18,7 +18,10 @@ function args = make(varargin)
 %
 %   The build is the one of the CMake tree: C++17, the 32-bit-dimension MX
 %   API that kelbio was written for (-compatibleArrayDims in MATLAB), the
-%   version from project() in CMakeLists.txt compiled in.
+%   version from project() in CMakeLists.txt compiled in, 64-bit file
+%   offsets, and the compiler's C++ runtime linked into the MEX file: MATLAB
+%   loads its own, older libstdc++ first, against which a MEX file that needs
+%   a newer one fails to load ("GLIBCXX_3.4.xx not found").
 
 % SPDX-License-Identifier: MIT
 
@@ -55,10 +58,16 @@ switch platform
     if rc ~= 0
       error('make: pkg-config finds no libusb-1.0 (Debian, Ubuntu: apt-get install libusb-1.0-0-dev pkg-config)');
     end
-    flags = strsplit(strtrim(out));
+    % 32-bit builds: without 64-bit offsets readdir fails on ext4 and the
+    % boards' sysfs entries are not found.
+    flags = [{'-D_FILE_OFFSET_BITS=64'}, strsplit(strtrim(out))];
+    runtime = '-static-libstdc++ -static-libgcc';
   case 'windows'
     transport = {'usb', 'windows'};
     flags = {'-DKELB_CYUSB', ['-I' fullfile(top, 'usb', 'windows')], '-lsetupapi', '-luser32'};
+    % MinGW's runtime DLLs are on no user's PATH; Microsoft's compiler
+    % ignores LDFLAGS.
+    runtime = '-static';
   otherwise
     error('make: platform is ''linux'' or ''windows'', not ''%s''', platform);
 end
@@ -71,17 +80,20 @@ for d = {{'gateway'}, {'models'}, transport}
 end
 
 args = [{['-DKELBIO_VERSION=' version], ['-I' fullfile(top, 'include')], ['-I' top]}, flags];
+% VAR=value arguments change the variables of MATLAB's compiler options;
+% MinGW reads CXXFLAGS and LDFLAGS, Microsoft's compiler COMPFLAGS.  Octave's
+% mkoctfile reads the same variables from the environment instead.
+vars = {['LDFLAGS=$LDFLAGS ' runtime]};
 if octave
   % mkoctfile --mex: Octave's own mex.h; its default C++ is C++17.
-  args = [{'-DKELB_OCTAVE'}, args, sources, {'-o', fullfile(outdir, ['kelbio.' mexext])}];
+  args = [{'-DKELB_OCTAVE'}, vars, args, sources, {'-o', fullfile(outdir, ['kelbio.' mexext])}];
 else
-  % MATLAB's compiler options name an older C++ by default; MinGW reads
-  % CXXFLAGS, Microsoft's compiler COMPFLAGS.
-  std = {'CXXFLAGS=$CXXFLAGS -std=c++17'};
+  % MATLAB's compiler options name an older C++ by default.
+  vars = [{'CXXFLAGS=$CXXFLAGS -std=c++17'}, vars];
   if strcmp(platform, 'windows')
-    std = [std, {'COMPFLAGS=$COMPFLAGS /std:c++17'}];
+    vars = [vars, {'COMPFLAGS=$COMPFLAGS /std:c++17'}];
   end
-  args = [{'-compatibleArrayDims'}, std, args, sources, {'-output', 'kelbio', '-outdir', outdir}];
+  args = [{'-compatibleArrayDims'}, vars, args, sources, {'-output', 'kelbio', '-outdir', outdir}];
 end
 if dryrun
   return
@@ -90,11 +102,38 @@ end
 if ~exist(outdir, 'dir') && ~mkdir(outdir)
   error('make: cannot make the folder %s', outdir);
 end
-mex(args{:});
+if octave
+  isvar = ~cellfun('isempty', regexp(args, '^[A-Z]+=', 'once'));
+  saved = {};
+  for a = args(isvar)
+    [name, value] = strtok(a{1}, '=');
+    saved(end + 1, :) = {name, getenv(name)};
+    setenv(name, strrep(value(2:end), ['$' name], strtrim(mkoctfile('-p', name))));
+  end
+  try
+    mex(args{~isvar});
+  catch err
+    restore_env(saved);
+    rethrow(err);
+  end
+  restore_env(saved);
+else
+  mex(args{:});
+end
 copyfile(fullfile(top, 'toolbox', 'kelbio.m'), outdir);
 contents = strrep(fileread(fullfile(top, 'toolbox', 'Contents.m.in')), '@PROJECT_VERSION@', version);
 fid = fopen(fullfile(outdir, 'Contents.m'), 'w');
 fwrite(fid, contents);
 fclose(fid);
 fprintf('kelbio %s: %s\n', version, fullfile(outdir, ['kelbio.' mexext]));
+end
+
+function restore_env(saved)
+for k = 1:size(saved, 1)
+  if isempty(saved{k, 2})
+    unsetenv(saved{k, 1});
+  else
+    setenv(saved{k, 1}, saved{k, 2});
+  end
+end
 end

@@ -16,12 +16,15 @@ source "$top/scripts/left-out.sh"
 
 # Each stage, the script that runs it, and the install purposes it cannot do
 # without (tests that need a further purpose are left out inside the stage).
+# The release stage packs what the native, linux32 and windows stages built,
+# so it needs what they need.
 stages=(
   "native   scripts/stage-native.sh    native unit_tests"
   "sanitize scripts/stage-sanitize.sh  native unit_tests"
   "fuzz     scripts/stage-fuzz.sh      native fuzz"
   "linux32  scripts/stage-linux32.sh   native unit_tests linux32"
   "windows  scripts/stage-windows.sh   native unit_tests windows wine64"
+  "release  scripts/stage-release.sh   native unit_tests octave linux32 windows wine64"
   "bench    bench/run.sh               native bench"
 )
 

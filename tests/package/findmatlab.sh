@@ -31,4 +31,9 @@ grep -q "platform/matlab" "$work/build/CMakeFiles/kelbio_mex.dir/flags.make" && 
 [ "$(nm -D --defined-only "$mex" | awk '$2 != "A" {print $3}')" = "mexFunction@@MEX" ] || fail "exports more than mexFunction"
 [ "$(nm -D --undefined-only "$mex" | grep -c '_700$')" -eq 6 ] || fail "not the 32-bit-dimension API"
 ldd "$mex" | grep -F "$root/bin/glnxa64/libmx.so" >/dev/null || { ldd "$mex"; fail "libmx not the MATLAB's"; }
+# MATLAB's own, older libstdc++ is loaded first: the runtime must be inside.
+grep -q -- '-static-libstdc++ -static-libgcc' "$work/build/CMakeFiles/kelbio_mex.dir/link.txt" ||
+  fail "the C++ runtime is not linked in"
+bad=$(objdump -p -T "$mex" | grep -oE '(GLIBCXX|CXXABI|GCC)_[0-9.]+|NEEDED +lib(stdc\+\+|gcc_s)\S*' | sort -u || true)
+[ -z "$bad" ] || fail "takes from the system: $(echo $bad)"
 echo "kelbio.mexa64 built with FindMatlab's MATLAB"

@@ -2,8 +2,13 @@
 # run-wine.sh <wine prefix> <program.exe> [args...]
 # Runs a Windows program under Wine in a prefix of the tests' own, creating
 # the prefix first when it is not there yet.  The exit code is the program's.
+# KELB_PLUGIN_DIR: run in that folder, where the host finds the plug-in it is
+# named, instead of the build's (the release stage: the unpacked archive's).
 set -euo pipefail
 export WINEPREFIX=$1; shift
+if [ -n "${KELB_PLUGIN_DIR:-}" ]; then
+  cd "$KELB_PLUGIN_DIR"
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko: nothing here needs them, and their install prompts would hang.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
