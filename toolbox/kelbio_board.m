@@ -55,9 +55,15 @@ classdef kelbio_board < handle
 %       error in a loop there leaves it open (in MATLAB too) until clear b,
 %       clear all or kelbio('CloseAll'); run loops in a function to have it
 %       closed by the error;
-%     - GNU Octave does not delete the objects of the base workspace when it
-%       exits; kelbio's own unload handler then closes every open board (as
-%       it does at a MATLAB exit), so no board stays claimed after the process.
+%     - at exit: Octave deletes the objects of the base workspace and of
+%       global variables, as MATLAB does.
+%   Where Octave runs no destructor and MATLAB does: an object reachable only
+%   through a reference cycle (b kept in a containers.Map or a handle object
+%   that holds itself, directly or through others) is never deleted by
+%   Octave once the last outside reference goes.  The board then stays open until close (b),
+%   kelbio('CloseAll'), or the exit of Octave, when kelbio's own unload
+%   handler closes every open board.  Keep board objects out of cycles, or
+%   close them yourself.
 %   Objects for the same port share kelbio's one connection (b = kelbio_board
 %   ('TIRK1') run twice makes a second object before the first goes): the
 %   board closes when the last of them goes, or on close (B) of any of them.
