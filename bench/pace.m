@@ -20,51 +20,49 @@ function pace (periods)
   run ('kelbio_pace + record', 1e-3, periods);
 end
 
+% Every method is timed on one clock, the monotonic one kelbio_pace ('time')
+% reads (tic/toc follow the wall clock, which time synchronisation slews).
 function run (method, T, n)
   wake = zeros (1, n);
   late = zeros (1, n);
-  ref = tic;
+  kelbio_pace ('start', T, 'catchup');
+  t0 = 0;
   cpu0 = cputime ();
   switch (method)
     case 'kelbio_pace'
-      kelbio_pace ('start', T, 'catchup');
-      t0 = toc (ref);
       for k = 1:n
         late(k) = kelbio_pace ();
-        wake(k) = toc (ref);
+        wake(k) = kelbio_pace ('time');
       end
     case 'kelbio_pace + record'
       r = kelbio_record (n, 1, 9);
       d = zeros (9, 1);
-      kelbio_pace ('start', T, 'catchup');
-      t0 = toc (ref);
       for k = 1:n
         late(k) = kelbio_pace ();
-        wake(k) = toc (ref);
+        wake(k) = kelbio_pace ('time');
         add (r, wake(k), k, d);
       end
     case 'pause(T - toc)'
-      t0 = toc (ref);
       previous = t0;
       id = tic;
       for k = 1:n
         pause (max (0, T - toc (id)));
         id = tic;
-        wake(k) = toc (ref);
+        wake(k) = kelbio_pace ('time');
         late(k) = wake(k) - (previous + T);
         previous = wake(k);
       end
     case 'tic/toc busy wait'
-      t0 = toc (ref);
+      ref = tic;
       for k = 1:n
-        deadline = t0 + k * T;
+        deadline = k * T;
         while (toc (ref) < deadline)
         end
-        wake(k) = toc (ref);
+        wake(k) = kelbio_pace ('time');
         late(k) = wake(k) - deadline;
       end
   end
-  cpu = (cputime () - cpu0) / (toc (ref) - t0);
+  cpu = (cputime () - cpu0) / (kelbio_pace ('time') - t0);
   periods = diff ([t0, wake]);
   q = sort (max (0, late));
   printf ('%s\t%g Hz\t%.4f\t%.2f\t%.0f\t%.0f\t%.0f\t%.0f\n', method, 1 / T, 1e3 * mean (periods), ...
