@@ -131,11 +131,11 @@ classdef kelbio_record < handle
   end
 
   methods (Static, Access = private)
-    function names = names_of (spec, stem)
-      if (iscell (spec))
-        names = spec(:)';
+    function names = names_of (given, stem)
+      if (iscell (given))
+        names = given(:)';
       else
-        names = arrayfun (@(k) sprintf ('%s%d', stem, k), 1:spec, 'UniformOutput', false);
+        names = arrayfun (@(k) sprintf ('%s%d', stem, k), 1:given, 'UniformOutput', false);
       end
     end
   end
