@@ -16,7 +16,7 @@ for a in "$@"; do
 done
 cmake -S "$top" -B "$build" >/dev/null  # picks up new targets in an older tree
 targets="bench_calls kelbio_mex kelbsim_firmware"
-grep -q '^KELB_MKOCTFILE:FILEPATH=/' "$build/CMakeCache.txt" && targets="$targets bench_kelbnull kelbio_octave kelbsim_libusb"
+grep -q '^KELB_MKOCTFILE:FILEPATH=/' "$build/CMakeCache.txt" && targets="$targets bench_kelbnull kelbio_octave kelbio_pace_octave kelbsim_libusb"
 cmake --build "$build" -j 2 --target $targets >/dev/null
 
 out=$build/bench
@@ -44,6 +44,12 @@ if command -v octave-cli >/dev/null && [ -f "$out/octave/kelbnull.mex" ]; then
     octave-cli -q -f -H -W -p "$build/octave" -p "$out/octave" -p "$top/bench" \
     --eval 'cycle (41, 1000)' </dev/null)
   octave="median ratio **$ratio** (kelbio $us_k us, kelbnull $us_n us per Write+Read cycle)"
+fi
+
+# Loop pacing: kelbio_pace, pause(T - toc) and a busy wait, in one Octave.
+pacing=""
+if command -v octave-cli >/dev/null && [ -f "$build/octave/kelbio_pace.mex" ]; then
+  pacing=$(octave-cli -q -f -H -W -p "$build/octave" -p "$top/bench" --eval "pace (${KELB_PACE_PERIODS:-5000})" </dev/null)
 fi
 
 value() { awk -F'\t' -v c="$1" -v k="$2" '$1 == c { print $k }' "$work/split.tsv"; }
@@ -83,6 +89,24 @@ tw8=$(value "TIRK1 Write, 8th port" 3); tr8=$(value "TIRK1 Read, 8th port" 3)
   echo "kelbio against kelbnull (bench/nullmex.cpp), a MEX that reads the command and the object's Port"
   echo "field and returns outputs of the same shapes; 41 alternating rounds of 1000 cycles, Octave's CPU time: $octave."
   echo "The virtual bus's cost is inside kelbio's figure."
+  echo
+  echo "## Loop pacing in GNU Octave"
+  echo
+  if [ -n "$pacing" ]; then
+    echo "${KELB_PACE_PERIODS:-5000} periods per run, one Octave (bench/pace.m). Lateness against each method's own"
+    echo "target: the absolute deadline t0 + k*T for kelbio_pace and the busy wait, the previous wake-up + T for"
+    echo "pause(T - toc). Drift: end of the last period minus t0 + N*T. CPU: the process's CPU time over the run."
+    echo "kelbio_pace in catch-up mode, so every method runs every period. Goal on an idle machine: no drift,"
+    echo "p99 at most 100 us at 1 kHz, CPU well below the busy wait."
+    echo
+    echo "| method | rate | mean period (ms) | drift (ms) | lateness p50 (us) | p99 (us) | max (us) | CPU (%) |"
+    echo "|---|---|---:|---:|---:|---:|---:|---:|"
+    awk -F'\t' '{ printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n", $1, $2, $3, $4, $5, $6, $7, $8 }' <<<"$pacing"
+    echo
+    echo "Load average when the runs ended: $(cut -d' ' -f1-3 /proc/loadavg)."
+  else
+    echo "Not run (no octave-cli or no Octave build)."
+  fi
   echo
   echo "## Firmware"
   echo

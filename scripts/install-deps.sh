@@ -31,8 +31,9 @@ mkdir -p "$(dirname "$left_out_file")"
 native=(cmake make g++ pkg-config binutils libusb-1.0-0-dev dpkg-dev)
 unit_tests=(libgtest-dev googletest udev)
 # Octave runs the plug-in and draws the demo's plot; its text renderer loads
-# FreeSans, which octave-common only recommends.
-octave=(octave octave-dev gnuplot-nox ghostscript fonts-dejavu-core fonts-freefont-otf)
+# FreeSans, which octave-common only recommends.  The live view's test draws
+# on an Xvfb display.
+octave=(octave octave-dev gnuplot-nox ghostscript fonts-dejavu-core fonts-freefont-otf xvfb xauth)
 # The 32-bit Linux build; qemu-user runs its tests where the kernel runs no 32-bit programs.
 linux32=(gcc-multilib g++-multilib libusb-1.0-0-dev:i386 qemu-user)
 # The same virtual boards served to the real libusb-1.0 (sim/umock).

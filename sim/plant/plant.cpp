@@ -3,6 +3,7 @@
 // input block out.
 #include "sim/plant/plant.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -102,18 +103,19 @@ bool WatchdogExpired(const Plant *plant)
     return plant->watchdog != 0 && plant->time - plant->lastPacket > plant->watchdog * 0.00025;
 }
 
-void MotorBlock(Plant *plant, uint8_t block[kInputBlockSize])
+// seconds < 0: one sample, as long as the status byte says.
+void MotorBlock(Plant *plant, uint8_t block[kInputBlockSize], double seconds)
 {
     MotorAxis *axis = plant->axis;
     uint8_t statusByte = kSampleUs;
     if (plant->model == kTirk && axis[0].speed < 0) statusByte |= kReversed;
-    const double dt = statusByte * 1e-6;
+    const double dt = seconds < 0 ? statusByte * 1e-6 : seconds;
 
     const bool drive = plant->driven && !WatchdogExpired(plant);
     for (int k = 0; k < 2; k++) AxisStep(&axis[k], drive ? DacVolts(plant->dac[k]) : 0.0, dt);
     plant->time += dt;
 
-    PutWord(block + 16, statusByte);
+    PutWord(block + 16, seconds < 0 ? statusByte : static_cast<uint32_t>(std::min(65535.0, std::round(dt * 1e6))));
     Put24(block + 18, static_cast<uint32_t>(AxisCount(&axis[0])));
     Put24(block + 21, static_cast<uint32_t>(AxisCount(&axis[1])));
     block[24] = plant->digital;  // the digital outputs are looped back
@@ -150,18 +152,20 @@ void MotorBlock(Plant *plant, uint8_t block[kInputBlockSize])
 
 }  // namespace
 
-void PlantBlock(Plant *plant, uint8_t block[kInputBlockSize])
+void PlantBlock(Plant *plant, uint8_t block[kInputBlockSize]) { PlantBlockAfter(plant, block, -1); }
+
+void PlantBlockAfter(Plant *plant, uint8_t block[kInputBlockSize], double seconds)
 {
     std::memset(block, 0, kInputBlockSize);
     if (plant->model == kGaspiloden) {
-        const double dt = kSampleUs * 1e-6;
+        const double dt = seconds < 0 ? kSampleUs * 1e-6 : seconds;
         PulsesStep(&plant->pulses, dt);
         plant->time += dt;
         PulsesBlock(&plant->pulses, block);
         block[31] = kSampleUs;
         return;
     }
-    MotorBlock(plant, block);
+    MotorBlock(plant, block, seconds);
 }
 
 double PlantTime(const Plant *plant) { return plant->time; }

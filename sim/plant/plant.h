@@ -43,6 +43,11 @@ void PlantDestroy(Plant *plant);
 void PlantReceive(Plant *plant, const uint8_t *packet, int length);
 // The next input block; the plant's time moves on by one sample.
 void PlantBlock(Plant *plant, uint8_t block[kInputBlockSize]);
+// The same for a board read on a real clock: the plant's time moves on by
+// `seconds` (the time since the previous block), which the elapsed-time field
+// then reports (in us, at most 65535).  The status byte and the speed
+// divisor stay those of one sample.
+void PlantBlockAfter(Plant *plant, uint8_t block[kInputBlockSize], double seconds);
 
 // For tests and demos: seconds of plant time so far, and the state of axis
 // 1 or 2 (angle in rad, speed in rad/s) of the motor models.

@@ -2,6 +2,7 @@
 // every front end of the bus (the libusb stand-in, sim/umock) serves the same
 // boards.
 #include <algorithm>
+#include <chrono>
 
 #include "sim/usb/bus.h"
 
@@ -17,7 +18,15 @@ static int BoardGive(Device *dev, uint8_t *data, int length, int limit) {
     // One packet of the board's stream; a short one loses its tail.
     if (dev->input.empty()) {
         uint8_t block[kInputBlockSize] = {};
-        if (dev->plant) PlantBlock(dev->plant.get(), block);
+        if (dev->plant && TheBus().wallClock) {
+            // A real board runs on in real time between reads.
+            const double now = std::chrono::duration<double>(
+                std::chrono::steady_clock::now().time_since_epoch()).count();
+            PlantBlockAfter(dev->plant.get(), block, dev->lastBlockAt < 0 ? -1 : now - dev->lastBlockAt);
+            dev->lastBlockAt = now;
+        } else if (dev->plant) {
+            PlantBlock(dev->plant.get(), block);
+        }
         dev->input.insert(dev->input.end(), block, block + kInputBlockSize);
     }
     int packet = std::min(length, static_cast<int>(dev->input.size()));

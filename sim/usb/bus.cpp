@@ -405,6 +405,8 @@ void ConfigureFromEnvironment() {
     done = true;
     std::string problems;
     Configure(std::getenv("KELBSIM_BOARDS"), std::getenv("KELBSIM_FAULTS"), &problems);
+    const char *clock = std::getenv("KELBSIM_CLOCK");
+    TheBus().wallClock = clock != nullptr && std::string(clock) == "wall";
     std::fputs(problems.c_str(), stderr);
 }
 

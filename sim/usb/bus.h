@@ -68,6 +68,7 @@ struct Device {
     bool silent = false;
     std::unique_ptr<Plant, void (*)(Plant *)> plant{nullptr, PlantDestroy};
     std::deque<uint8_t> input;       // bulk IN stream
+    double lastBlockAt = -1;         // s on the steady clock; KELBSIM_CLOCK=wall only
     std::vector<std::vector<uint8_t>> received;
     libusb_device usb;               // the object lists hand out
 };
@@ -86,6 +87,7 @@ struct Bus {
     unsigned int reenumDelayMs = 1000;
     int nextId = 1;
     int misuse = 0;
+    bool wallClock = false;          // plants follow the host's clock (KELBSIM_CLOCK=wall)
     std::vector<std::unique_ptr<libusb_context>> contexts;
     std::vector<std::unique_ptr<libusb_device_handle>> handles;
     std::vector<std::unique_ptr<DeviceList>> lists;

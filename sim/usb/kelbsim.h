@@ -39,6 +39,11 @@
 //                     name.
 //                     Example: KELBSIM_FAULTS='BulkIn:2:LIBUSB_ERROR_TIMEOUT:0:-1'
 //                     (every read of the second board times out).
+//     KELBSIM_CLOCK   wall: each board's plant runs on the host's clock, so
+//                     a block covers the time since the board's previous
+//                     block and its elapsed-time field says how long (a paced
+//                     loop then sees real board time).  Unset: every block is
+//                     one 100 us sample, however fast the host reads.
 //     KELBSIM_LOG     a file to which every call is appended as one line of
 //                     text (see Describe), so scripts can check the wire.
 //   Entries that cannot be used are reported once on stderr.

@@ -93,6 +93,23 @@ TEST(TirkPlant, ReverseSetsTheDirectionBitAndTheSampleFollowsTheStatusByte)
     EXPECT_NEAR(kelbsim::PlantTime(tirk.get()), 502 * block.b[31] * 1e-6, 1e-3);
 }
 
+TEST(TirkPlant, ABlockAfterRealTimeCoversItAndSaysSoInTheElapsedField)
+{
+    // 200 blocks of 1 ms turn the shaft as 2000 samples of 100 us do.
+    PlantPtr wall(kelbsim::PlantCreate(0)), samples(kelbsim::PlantCreate(0));
+    Send(wall.get(), MotorPacket(0, 5, 0, 0));
+    Send(samples.get(), MotorPacket(0, 5, 0, 0));
+    Block block{};
+    for (int i = 0; i < 200; i++) kelbsim::PlantBlockAfter(wall.get(), block.b, 1e-3);
+    for (int i = 0; i < 2000; i++) Next(samples.get());
+    EXPECT_EQ(block.Word(16), 1000u);
+    EXPECT_EQ(block.b[31], 100) << "the status byte stays one sample";
+    EXPECT_NEAR(kelbsim::PlantTime(wall.get()), 0.2, 1e-9);
+    EXPECT_NEAR(kelbsim::PlantAngle(wall.get(), 1), kelbsim::PlantAngle(samples.get(), 1), 1e-9);
+    kelbsim::PlantBlockAfter(wall.get(), block.b, 0.1);
+    EXPECT_EQ(block.Word(16), 65535u) << "the field's limit";
+}
+
 TEST(TirkPlant, WatchdogStopsTheDriveUntilTheNextPacket)
 {
     PlantPtr tirk(kelbsim::PlantCreate(0));
