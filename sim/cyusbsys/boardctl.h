@@ -52,6 +52,7 @@ typedef struct KelbFaults {
     unsigned int Slot;
     unsigned int AbortFails;
     unsigned int CloseFails;
+    unsigned int KeepsRequests; /* pending transfers ignore aborts and cancels; closing, unplugging or completing ends them */
 } KelbFaults;
 
 #define KELB_LOGGED 64

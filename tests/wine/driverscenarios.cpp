@@ -11,6 +11,7 @@
 
 #include "sim/cyusbsys/boardctl.h"
 #include "traffic.h"
+#include "usb/windows/endpoints.h"
 #include "winehost.h"
 
 namespace {
@@ -66,9 +67,9 @@ void Script(unsigned slot, unsigned endpoint, unsigned when, unsigned driverStat
     ASSERT_TRUE(Send(KELBCTL_SCRIPT, &script, sizeof script));
 }
 
-void Faults(unsigned slot, bool abortFails, bool closeFails)
+void Faults(unsigned slot, bool abortFails, bool closeFails, bool keepsRequests = false)
 {
-    KelbFaults faults{slot, abortFails, closeFails};
+    KelbFaults faults{slot, abortFails, closeFails, keepsRequests};
     ASSERT_TRUE(Send(KELBCTL_FAULTS, &faults, sizeof faults));
 }
 
@@ -307,20 +308,62 @@ TEST_F(Driver, ReadThatNeverCompletesEndsAfterTenSecondsWithStatus16)
     }
 }
 
-TEST_F(Driver, FailedAbortLeavesTheReadWaitingUntilTheDriverEndsIt)
+// After a failed abort the read is cancelled.  A driver that keeps the
+// request even then: the read gives up in bounded time with a code of its
+// own, and the port takes no transfer until it is closed.  The kept request's
+// late completion lands in memory the plug-in still holds for it.
+TEST_F(Driver, FailedAbortIsFollowedByACancelAndAKeptReadIsGivenUp)
 {
     Plug(0, 0, Product("TIRK", 0), BUFFERED);
     const mxArray *tirk = Open("TIRK1");
-    Script(0, 0x86, KELB_NEVER);
-    Faults(0, true, false);
-    Rescue rescue(0, 0x86, 1, 60000, DATA_ERROR);
-    EXPECT_EQ(Read(tirk), 16.0);
-    EXPECT_TRUE(rescue.Fired());
-    EXPECT_EQ(Status(0).AbortsFailed, 1u);
-    EXPECT_EQ(ReadError(tirk), DATA_ERROR);
+    {
+        Script(0, 0x86, KELB_NEVER);
+        Faults(0, true, false);
+        Rescue rescue(0, 0x86, 0, 60000, DATA_ERROR);
+        EXPECT_EQ(Read(tirk), 16.0);
+        EXPECT_FALSE(rescue.Fired());
+        EXPECT_EQ(Status(0).AbortsFailed, 1u);
+        EXPECT_EQ(Status(0).Pending, 0u);
+        // A cancelled request's record is not copied back: the system's code.
+        EXPECT_EQ(ReadError(tirk), static_cast<uint32_t>(ERROR_OPERATION_ABORTED));
+        Faults(0, false, false);
+        EXPECT_EQ(Read(tirk), 0.0);
+    }
+
+    Plug(1, 0, Product("TIRK", 0), DIRECT);
+    const mxArray *ports[] = {tirk, Open("TIRK2")};
+    for (unsigned slot = 0; slot < 2; ++slot) {
+        SCOPED_TRACE(slot == 0 ? "buffered" : "direct");
+        const unsigned transfers = Status(slot).Transfers;
+        Script(slot, 0x86, KELB_NEVER);
+        Faults(slot, true, false, true);
+        // Should the read hang, this ends it after 60 s and the checks fail.
+        Rescue rescue(slot, 0x86, 0, 60000, DATA_ERROR);
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(Read(ports[slot]), 16.0);
+        const ULONGLONG waited = GetTickCount64() - start;
+        EXPECT_FALSE(rescue.Fired());
+        std::printf("kept read on the %s board: status 16 after %u ms, ReadError 0x%08X\n",
+                    slot == 0 ? "buffered" : "direct", static_cast<unsigned>(waited), ReadError(ports[slot]));
+        EXPECT_EQ(ReadError(ports[slot]), XFER_ABANDONED);
+        EXPECT_EQ(Status(slot).Pending, 1u);
+        EXPECT_EQ(Read(ports[slot]), 1.0);
+        EXPECT_EQ(Write(ports[slot], 1), 1.0);
+        EXPECT_EQ(Status(slot).Transfers, transfers + 1);
+        EXPECT_EQ(OpenState(ports[slot]), 0.0);
+
+        // The driver completes the kept read after all, with data.
+        KelbScript late{slot, 0x86, KELB_NOW, -1, 0, 0};
+        ASSERT_TRUE(Send(KELBCTL_COMPLETE, &late, sizeof late));
+        EXPECT_EQ(Status(slot).Pending, 0u);
+        Faults(slot, false, false);
+        EXPECT_EQ(Call(0, {Str("Close"), ports[slot]}).error, "");
+        EXPECT_EQ(Status(slot).OpenHandles, 0u);
+        EXPECT_EQ(mxGetScalar(Call(2, {Str("Open"), ports[slot]}).out[1]), 0.0);
+        EXPECT_EQ(Read(ports[slot]), 0.0);
+    }
 
     // A stall: the status words of the request, at once.
-    Faults(0, false, false);
     Script(0, 0x86, KELB_NOW, KELB_STATUS_UNSUCCESSFUL, KELB_USBD_STALL_PID);
     EXPECT_EQ(Read(tirk), 16.0);
     EXPECT_EQ(ReadError(tirk), KELB_STATUS_UNSUCCESSFUL);

@@ -12,8 +12,9 @@
 #include "usb/linux/hexfile.h"
 #include "usb/linux/identify.h"
 
+static_assert(SCAN_TEXT_LEN == KELB_PRODUCT_LEN, "the scan reads the product string as Open does");
+
 constexpr int kModelCount = sizeof KELBmodelTags / sizeof KELBmodelTags[0];
-constexpr int kMaxOrdinal = 8;  // port digits run from 1 to 9
 
 static int CountRecord(void *target, const HexRecord *record) {
     auto *check = static_cast<FirmwareCheck *>(target);
@@ -142,14 +143,4 @@ ScanResult Scan(const char *root) {
     if (list != nullptr) libusb_free_device_list(list, 1);
     libusb_exit(context);
     return result;
-}
-
-bool WouldProgram(const ScanDevice &device, const FirmwareCheck &firmware) {
-    return device.Kind == ScanKind::Blank && device.OpenError == 0 && device.ClaimError == 0 &&
-           firmware.Image;
-}
-
-std::string PortName(const ScanDevice &device) {
-    if (device.Kind != ScanKind::Board || device.Ordinal > kMaxOrdinal) return "";
-    return std::string(KELBmodelTags[device.Model].Name) + static_cast<char>('1' + device.Ordinal);
 }

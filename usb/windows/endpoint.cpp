@@ -103,6 +103,10 @@ bool CCyUSBEndPoint::FinishTransfer(uint8_t *buffer, LONG &length, OVERLAPPED *o
     BytesTransferred = moved;
     UsbStatus = header->UsbStatus;
     DriverStatus = header->DriverStatus;
+    // A request that failed without a word in the record (a cancelled one,
+    // or one whose record the system did not copy back) keeps the system's
+    // code, so the failure never reads as code 0.
+    if (!ok && UsbStatus == 0 && DriverStatus == 0) DriverStatus = oslayer::GetLastError();
 
     if (IsIn && TransferMode == Buffered && length > 0)
         std::memcpy(buffer, context + header->DataOffset, static_cast<size_t>(length));

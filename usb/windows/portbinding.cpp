@@ -4,37 +4,21 @@
 // string, and its data moves on the device's first bulk IN and OUT endpoints.
 #ifdef KELB_CYUSB
 
-#include <cctype>
-#include <cstring>
-
+#include "boardtag.h"
 #include "cydevice.h"
 #include "include/kelbnew.h"
 #include "transport.h"
 
 namespace {
 
-constexpr int PRODUCTLEN = 200;  // 199 characters and the terminator
 constexpr const char *NO_DEVICE = "No matching device found!";
 constexpr const char *OUT_OF_MEMORY = "Out of memory.";
 
-bool EqualNoCase(const char *a, const char *b)
-{
-    for (; *a && *b; ++a, ++b)
-        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
-            return false;
-    return *a == *b;
-}
-
-// The product string, from its last '(' to the end, equals the model tag.
 bool ProductHasTag(const CCyDevice &device, const char *tag)
 {
-    char product[PRODUCTLEN] = {};
-    // A string that does not convert whole keeps what did convert; the
-    // buffer was zeroed, so the text is terminated either way.
-    oslayer::wcstombs(product, device.Product, PRODUCTLEN - 1);
-    product[PRODUCTLEN - 1] = '\0';
-    const char *paren = std::strrchr(product, '(');
-    return paren && EqualNoCase(paren, tag);
+    char product[PRODUCTLEN];
+    ProductText(device, product);
+    return TextHasTag(product, tag);
 }
 
 // Closes the driver handle and frees the device object.  Gives the close
