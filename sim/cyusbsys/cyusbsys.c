@@ -320,7 +320,7 @@ static ULONG Descriptor(SLOT *s, ULONG slot, USHORT value, UCHAR *out, ULONG roo
     if (type == 1) {
         from = KELB_FX2_DEVICE_DESCRIPTOR;
         n = sizeof KELB_FX2_DEVICE_DESCRIPTOR;
-    } else if (type == 2 && index == 0) {
+    } else if (type == 2 && index == 0 && !(s->Board.Flags & KELB_CONFIG_STALLS)) {
         from = KELB_FX2_CONFIG_SET;
         n = sizeof KELB_FX2_CONFIG_SET;
     } else if (type == 3 && index == 0) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "sim/cyusbsys/boardctl.h"
 #include "traffic.h"
@@ -179,6 +180,37 @@ bool RedirectImport(HMODULE module, const char *dll, const char *name, void *rep
     return false;
 }
 
+// Runs kelbio-scan.exe (beside the plug-in, in the working directory) with
+// args; its standard output goes to *out.  The exit code, or -1.
+int RunScan(const char *args, std::string *out)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd, writeEnd;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return -1;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdOutput = writeEnd;
+    start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    std::string command = std::string("kelbio-scan.exe ") + args;
+    PROCESS_INFORMATION process{};
+    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process);
+    CloseHandle(writeEnd);
+    char chunk[4096];
+    DWORD n;
+    while (started && ReadFile(readEnd, chunk, sizeof chunk, &n, nullptr) && n) out->append(chunk, n);
+    CloseHandle(readEnd);
+    if (!started) return -1;
+    DWORD code = 0;
+    WaitForSingleObject(process.hProcess, 60000);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return static_cast<int>(code);
+}
+
 class Driver : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_NE(Control(), INVALID_HANDLE_VALUE) << "the driver's control device"; }
@@ -276,6 +308,64 @@ TEST_F(Driver, BoardsAreChosenByTagAndNumberPassingOverThoseWithoutProduct)
     EXPECT_EQ(Call(0, {Str("CloseAll")}).error, "");
     EXPECT_EQ(StandinLockCount(), 0);
     for (unsigned slot = 0; slot < 5; ++slot) EXPECT_EQ(Status(slot).OpenHandles, 0u) << slot;
+}
+
+// kelbio-scan on the same driver: with no CyUSB device it says how a board is
+// bound to the driver; with boards of two models, a stringless device and a
+// board that cannot be opened, every port name it gives is the board that
+// Open then binds.
+TEST_F(Driver, ScanListsEveryDeviceAndItsPortNamesAreTheBoardsOpenBinds)
+{
+    std::string text, json;
+    EXPECT_EQ(RunScan("", &text), 1);
+    EXPECT_NE(text.find("No device is bound to the CyUSB driver."), std::string::npos) << text;
+    EXPECT_NE(text.find("0 boards found."), std::string::npos) << text;
+    EXPECT_EQ(RunScan("--json", &json), 1);
+    EXPECT_NE(json.find("\"boards\":[]"), std::string::npos) << json;
+
+    Plug(0, 0, Product("TIRK", 0));
+    Plug(1, 2, Product("FELDAR", 2), BUFFERED);
+    Plug(2, -1, "", DIRECT, KELB_NO_PRODUCT);
+    Plug(3, 0, Product("TIRK", 0), DIRECT, KELB_CONFIG_STALLS);
+    Plug(4, 0, Product("TIRK", 0));
+    text.clear();
+    json.clear();
+    EXPECT_EQ(RunScan("", &text), 0);
+    std::printf("%s", text.c_str());
+    EXPECT_NE(text.find("CyUSB device 2  04b4:1004  no product string: Open passes it over"), std::string::npos);
+    EXPECT_NE(text.find("CyUSB device 3  04b4:1004  \"KELBIO TIRK board (0.0)\"  TIRK board, passed over by "
+                        "Open; cannot open: ERROR_GEN_FAILURE\n      -> "),
+              std::string::npos);
+    EXPECT_NE(text.find("3 boards found."), std::string::npos);
+    EXPECT_EQ(RunScan("--json", &json), 0);
+
+    // Each listed port, opened, writes to the board at the device the scan named.
+    std::vector<std::pair<int, std::string>> listed;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        int index = -1;
+        size_t port = line.find("port '");
+        if (port == std::string::npos || std::sscanf(line.c_str(), " CyUSB device %d", &index) != 1) continue;
+        listed.emplace_back(index, line.substr(port + 6, line.find('\'', port + 6) - port - 6));
+        EXPECT_NE(json.find("\"port\":\"" + listed.back().second + "\""), std::string::npos) << json;
+    }
+    ASSERT_EQ(listed.size(), 3u) << text;
+    EXPECT_EQ(listed[0], std::make_pair(0, std::string("TIRK1")));
+    EXPECT_EQ(listed[1], std::make_pair(1, std::string("FELDAR1")));
+    EXPECT_EQ(listed[2], std::make_pair(4, std::string("TIRK2")));
+    unsigned command = 0x31;
+    for (const auto &[slot, name] : listed) {
+        const mxArray *port = Open(name.c_str());
+        if (name.rfind("FELDAR", 0) == 0) {
+            EXPECT_EQ(Write(port, command, traffic::Number(7)), 0.0) << name;
+        } else {
+            EXPECT_EQ(Write(port, command), 0.0) << name;
+        }
+        ASSERT_FALSE(Packets(static_cast<unsigned>(slot)).empty()) << name;
+        EXPECT_EQ(Packets(static_cast<unsigned>(slot)).back()[0], command) << name;
+        ++command;
+    }
+    EXPECT_EQ(Call(0, {Str("CloseAll")}).error, "");
 }
 
 TEST_F(Driver, ReadThatNeverCompletesEndsAfterTenSecondsWithStatus16)

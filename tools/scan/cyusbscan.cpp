@@ -47,7 +47,6 @@ const char *ScanErrorName(int code) {
     case ERROR_NOT_ENOUGH_MEMORY: return "ERROR_NOT_ENOUGH_MEMORY";
     case ERROR_GEN_FAILURE: return "ERROR_GEN_FAILURE";
     case ERROR_SHARING_VIOLATION: return "ERROR_SHARING_VIOLATION";
-    case ERROR_NO_SUCH_DEVICE: return "ERROR_NO_SUCH_DEVICE";
     case ERROR_DEVICE_NOT_CONNECTED: return "ERROR_DEVICE_NOT_CONNECTED";
     default: break;
     }
@@ -63,7 +62,6 @@ const char *Advice(int code) {
         return "another program holds it, or you may not open it: close the port in the other MATLAB "
                "session, or the program that uses the board (CyConsole, Control Center), and run again";
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_NO_SUCH_DEVICE:
     case ERROR_DEVICE_NOT_CONNECTED:
         return "it left the bus during the scan: run again";
     case ERROR_GEN_FAILURE:
@@ -105,6 +103,10 @@ ScanResult Scan(const char *) {
                 error = ERROR_NOT_ENOUGH_MEMORY;
             } else if (device.IsOpen()) {
                 error = ERROR_GEN_FAILURE;  // opened, but no configuration to use: Open passes it over
+                char text[PRODUCTLEN];
+                ProductText(device, text);
+                if (device.DeviceDescriptor[STRING_PRODUCT] != 0) std::memcpy(d.ProductText, text, sizeof text);
+                d.Model = ModelOf(d.ProductText);
             }
             d.OpenError = Negative(error);
             d.Vendor = device.VendorId;

@@ -3,6 +3,10 @@
 // was found, 1 when none, 2 on a usage error.
 #include <cstdio>
 #include <cstring>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "tools/scan/scan.h"
 
@@ -28,6 +32,8 @@ int main(int argc, char **argv) {
         }
     }
 #ifdef _WIN32
+    // The same bytes as on Linux: no carriage returns added.
+    _setmode(_fileno(stdout), _O_BINARY);
     ScanResult result = Scan(nullptr);
 #else
     ScanResult result = Scan(SysfsUsbDevices);

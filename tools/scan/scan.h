@@ -42,6 +42,7 @@ struct ScanDevice {
 struct FirmwareCheck {
     bool Set = false;       // ZARVUSB_HEX_FILE is set
     std::string Path;
+    bool Opens = false;     // it opens as a file: Open's firmware phase runs
     bool Readable = false;
     int OpenErrno = 0;      // errno when the file could not be opened
     bool Image = false;     // the HEX reader reaches an end record
