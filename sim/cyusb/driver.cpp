@@ -58,6 +58,16 @@ std::list<Pending> pending;
 FaultSet faults;
 Counters counters;
 DWORD lastError = 0;
+// The memory of requests that no caller collected (a transfer given up while
+// the driver kept its request): it was left to the driver, so it stays
+// referenced here for the process's life (never destroyed, not even at exit),
+// as a driver would hold it.
+std::vector<const void *> *orphans = new std::vector<const void *>();
+
+void Orphan(const Pending &p) {
+    orphans->push_back(p.ov);
+    orphans->push_back(p.header);
+}
 
 void SetError(DWORD error) { lastError = error; }
 
@@ -293,6 +303,7 @@ void Reset() {
     waits.clear();
     for (Object *object : objects) delete object;
     objects.clear();
+    for (const Pending &p : pending) Orphan(p);
     pending.clear();
     faults = FaultSet{};
     counters = Counters{};
@@ -415,7 +426,10 @@ BOOL CloseHandle(HANDLE hObject) {
         // Closing the handle cancels what is still pending on it.
         for (Pending &p : pending)
             if (p.file == object && !p.done) Complete(p, true);
-        pending.remove_if([object](const Pending &p) { return p.file == object; });
+        pending.remove_if([object](const Pending &p) {
+            if (p.file == object) Orphan(p);
+            return p.file == object;
+        });
         counters.OpenFiles--;
     } else {
         for (Pending &p : pending)
