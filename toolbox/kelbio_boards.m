@@ -5,16 +5,24 @@ function boards = kelbio_boards ()
 %     port         the port name Open binds to the board ('TIRK1', ...), or ''
 %                  when no port name reaches it
 %     model        the model its product string's tag names ('TIRK', ...)
-%     bus, address where it sits on the USB bus
+%     bus, address where it sits on the USB bus (on Windows the bus is 0)
 %     vendor, product  its USB ids as hex text ('1209', ...)
 %     string       its product string
-%     open_error, claim_error  libusb's error name when Open could not use it
+%     open_error, claim_error  the error's name when Open could not use it
+%                  (libusb's on Linux, Windows' own on Windows)
 %     advice       what to do about that error
 %   KELBIO_BOARDS () with no output prints kelbio-scan's listing instead: it
 %   also shows blank FX2 chips, the firmware file and the devices Open passes
-%   over.  kelbio-scan is taken from the folder of this file, else from the PATH.
+%   over.  kelbio-scan is taken from the folder of this file, else from the PATH;
+%   on Windows it is kelbio-scan.exe and lists the devices bound to the CyUSB
+%   driver.
 
   scan = fullfile (fileparts (mfilename ('fullpath')), 'kelbio-scan');
+  discard = '2>/dev/null';
+  if (ispc ())
+    scan = [scan '.exe'];
+    discard = '2>NUL';
+  end
   if (exist (scan, 'file') ~= 2)
     scan = 'kelbio-scan';
   end
@@ -25,7 +33,7 @@ function boards = kelbio_boards ()
     return;
   end
   % libusb may warn on stderr; only the document is read.
-  [status, text] = system (['"' scan '" --json 2>/dev/null']);
+  [status, text] = system (['"' scan '" --json ' discard]);
   check (status, text);
   fields = {'bus', 'address', 'vendor', 'product', 'string', 'model', 'port', ...
             'open_error', 'claim_error', 'advice'};

@@ -16,7 +16,8 @@
 //                           for every transfer once the queue is empty.
 //                           Completion: Now (inside DeviceIoControl), Later
 //                           (after DelayMs of waiting), Never (until the pipe
-//                           is aborted); Bytes limits the data moved, Error
+//                           is aborted, the request cancelled or its handle
+//                           closed); Bytes limits the data moved, Error
 //                           makes the request fail with that code, and the
 //                           status words land in the TransferHeader.
 //   QueueInput(i, bytes)    chosen input blocks, served before the plant's.
@@ -116,6 +117,7 @@ struct FaultSet {
     bool Unregister = false;            // UnregisterDeviceNotification fails
     bool CreateEvent = false;
     bool AbortPipe = false;             // the abort request fails
+    bool KeepsRequests = false;         // neither an abort nor CancelIoEx ends a pending request; closing its handle does
 };
 
 struct Counters {
@@ -125,6 +127,7 @@ struct Counters {
     int Notifications = 0;
     int Hangs = 0;              // infinite waits that nothing would end
     int PendingRequests = 0;
+    int Cancels = 0;            // CancelIoEx calls
     DWORD LastDetailSize = 0;   // cbSize of the last detail record passed in
     DWORD LastCreateAccess = 0, LastCreateShare = 0, LastCreateDisposition = 0, LastCreateFlags = 0;
     std::vector<std::string> CreatedPaths;

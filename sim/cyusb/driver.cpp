@@ -29,6 +29,7 @@ struct Object {
 struct Pending {
     Object *file;
     OVERLAPPED *ov;
+    HANDLE event;            // the request keeps its event even when the caller closes its handle
     int device;
     uint8_t endpoint;
     bool in;
@@ -57,6 +58,16 @@ std::list<Pending> pending;
 FaultSet faults;
 Counters counters;
 DWORD lastError = 0;
+// The memory of requests that no caller collected (a transfer given up while
+// the driver kept its request): it was left to the driver, so it stays
+// referenced here for the process's life (never destroyed, not even at exit),
+// as a driver would hold it.
+std::vector<const void *> *orphans = new std::vector<const void *>();
+
+void Orphan(const Pending &p) {
+    orphans->push_back(p.ov);
+    orphans->push_back(p.header);
+}
 
 void SetError(DWORD error) { lastError = error; }
 
@@ -157,7 +168,7 @@ void Complete(Pending &p, bool aborted) {
     if (p.ov) {
         p.ov->Internal = p.error ? STATUS_UNSUCCESSFUL : 0;
         p.ov->InternalHigh = p.bytesReturned;
-        Signal(p.ov->hEvent);
+        Signal(p.event);
     }
     p.done = true;
     counters.PendingRequests--;
@@ -177,6 +188,7 @@ BOOL Transfer(Object *file, DWORD code, uint8_t *in, DWORD inSize, uint8_t *out,
     Pending p{};
     p.file = file;
     p.ov = ov;
+    p.event = ov ? ov->hEvent : nullptr;
     p.device = file->device;
     p.header = header;
     p.logIndex = requests.size() - 1;
@@ -291,6 +303,7 @@ void Reset() {
     waits.clear();
     for (Object *object : objects) delete object;
     objects.clear();
+    for (const Pending &p : pending) Orphan(p);
     pending.clear();
     faults = FaultSet{};
     counters = Counters{};
@@ -413,9 +426,14 @@ BOOL CloseHandle(HANDLE hObject) {
         // Closing the handle cancels what is still pending on it.
         for (Pending &p : pending)
             if (p.file == object && !p.done) Complete(p, true);
-        pending.remove_if([object](const Pending &p) { return p.file == object; });
+        pending.remove_if([object](const Pending &p) {
+            if (p.file == object) Orphan(p);
+            return p.file == object;
+        });
         counters.OpenFiles--;
     } else {
+        for (Pending &p : pending)
+            if (p.event == hObject) p.event = nullptr;
         counters.OpenEvents--;
     }
     DeleteObject(object);
@@ -447,7 +465,7 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
         if (lpBytesReturned) *lpBytesReturned = 0;
         if (faults.AbortPipe) return Fail(ERROR_GEN_FAILURE);
         for (Pending &p : pending)
-            if (p.file == file && !p.done && p.endpoint == in[0]) Complete(p, true);
+            if (p.file == file && !p.done && p.endpoint == in[0] && !faults.KeepsRequests) Complete(p, true);
         SetError(0);
         return TRUE;
     }
@@ -481,7 +499,7 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     };
     if (event->signalled) return consume();
     for (Pending &p : pending) {
-        if (p.done || !p.ov || p.ov->hEvent != hHandle || p.outcome.When != Completion::Later) continue;
+        if (p.done || p.event != hHandle || p.outcome.When != Completion::Later) continue;
         if (dwMilliseconds == INFINITE || p.dueAt <= counters.NowMs + dwMilliseconds) {
             counters.NowMs = std::max(counters.NowMs, p.dueAt);
             Complete(p, false);
@@ -492,7 +510,7 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
         // Nothing will ever set the event: a real thread would hang here.
         counters.Hangs++;
         pending.remove_if([hHandle](const Pending &p) {
-            bool drop = !p.done && p.ov && p.ov->hEvent == hHandle;
+            bool drop = !p.done && p.event == hHandle;
             if (drop) counters.PendingRequests--;
             return drop;
         });
@@ -501,6 +519,19 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     }
     counters.NowMs += dwMilliseconds;
     return WAIT_TIMEOUT;
+}
+
+BOOL CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped) {
+    Object *file = Find(hFile, Kind::File);
+    if (!file) return Fail(ERROR_INVALID_HANDLE);
+    counters.Cancels++;
+    for (Pending &p : pending) {
+        if (p.file != file || p.done || (lpOverlapped && p.ov != lpOverlapped)) continue;
+        if (!faults.KeepsRequests) Complete(p, true);
+        SetError(0);
+        return TRUE;
+    }
+    return Fail(ERROR_NOT_FOUND);
 }
 
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL) {

@@ -26,6 +26,7 @@
 /* Plug flags */
 #define KELB_NO_PRODUCT 1u       /* iProduct 0, as an FX2 without firmware */
 #define KELB_PRODUCT_STALLS 2u   /* iProduct set, but its string request stalls */
+#define KELB_CONFIG_STALLS 4u    /* its configuration descriptor request stalls: it cannot be used */
 
 #pragma pack(push, 4)
 typedef struct KelbPlug {
@@ -52,6 +53,7 @@ typedef struct KelbFaults {
     unsigned int Slot;
     unsigned int AbortFails;
     unsigned int CloseFails;
+    unsigned int KeepsRequests; /* pending transfers ignore aborts and cancels; closing, unplugging or completing ends them */
 } KelbFaults;
 
 #define KELB_LOGGED 64

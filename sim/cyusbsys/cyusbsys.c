@@ -15,9 +15,10 @@
  * ones do.
  *
  * Data transfers always go pending, as on a real USB stack; one the test
- * scripted never to complete stays queued until it is aborted, its handle is
- * closed (Wine sends no cleanup request), its board is unplugged, or the test
- * completes it.  Descriptor and query requests complete at once, since the
+ * scripted never to complete stays queued until it is aborted or cancelled,
+ * its handle is closed (Wine sends no cleanup request), its board is
+ * unplugged, or the test completes it; a board scripted to keep its requests
+ * ignores the abort and the cancel.  Descriptor and query requests complete at once, since the
  * host sends them without an overlapped structure. */
 #include <ntddk.h>
 
@@ -100,6 +101,8 @@ static struct {
 /* Pending data transfers carry their slot and endpoint in the IRP. */
 #define IRP_SLOT(irp) ((ULONG)(ULONG_PTR)(irp)->Tail.Overlay.DriverContext[0])
 #define IRP_ENDPOINT(irp) ((UCHAR)(ULONG_PTR)(irp)->Tail.Overlay.DriverContext[1])
+/* A request kept against aborts and cancels: it has no cancel routine. */
+#define IRP_KEPT(irp) ((irp)->Tail.Overlay.DriverContext[2] != NULL)
 
 void *KelbPoolAlloc(size_t size)
 {
@@ -213,8 +216,10 @@ static VOID NTAPI OnCancel(DEVICE_OBJECT *device, IRP *irp)
 }
 
 /* Takes out of the pending list every request that matches, and ends each
- * with the given outcome.  endpoint 0 and file NULL match any. */
-static ULONG EndPending(ULONG slot, UCHAR endpoint, FILE_OBJECT *file, const KelbScript *outcome, NTSTATUS failure)
+ * with the given outcome.  endpoint 0 and file NULL match any; kept requests
+ * only match when evenKept is set. */
+static ULONG EndPending(ULONG slot, UCHAR endpoint, FILE_OBJECT *file, const KelbScript *outcome, NTSTATUS failure,
+                        BOOLEAN evenKept)
 {
     LIST_ENTRY taken, *e, *next;
     KIRQL irql;
@@ -226,7 +231,11 @@ static ULONG EndPending(ULONG slot, UCHAR endpoint, FILE_OBJECT *file, const Kel
         next = e->Flink;
         if (IRP_SLOT(irp) != slot || (endpoint && IRP_ENDPOINT(irp) != endpoint)) continue;
         if (file && IoGetCurrentIrpStackLocation(irp)->FileObject != file) continue;
-        if (!IoSetCancelRoutine(irp, NULL)) continue; /* its cancel routine owns it */
+        if (IRP_KEPT(irp)) {
+            if (!evenKept) continue;
+        } else if (!IoSetCancelRoutine(irp, NULL)) {
+            continue; /* its cancel routine owns it */
+        }
         RemoveEntryList(e);
         InsertTailList(&taken, e);
         g.Slot[slot].Status.Pending--;
@@ -264,14 +273,19 @@ static NTSTATUS DataTransfer(ULONG slot, IRP *irp)
 
     irp->Tail.Overlay.DriverContext[0] = (PVOID)(ULONG_PTR)slot;
     irp->Tail.Overlay.DriverContext[1] = (PVOID)(ULONG_PTR)endpoint;
+    irp->Tail.Overlay.DriverContext[2] = NULL;
     IoMarkIrpPending(irp);
     if (outcome.When != KELB_NEVER) {
         EndTransfer(irp, slot, endpoint, &outcome, STATUS_SUCCESS);
         return STATUS_PENDING;
     }
     KeAcquireSpinLock(&g.Lock, &irql);
-    IoSetCancelRoutine(irp, OnCancel);
-    if (irp->Cancel && IoSetCancelRoutine(irp, NULL)) {
+    if (s->Faults.KeepsRequests) {
+        irp->Tail.Overlay.DriverContext[2] = (PVOID)1;
+    } else {
+        IoSetCancelRoutine(irp, OnCancel);
+    }
+    if (!IRP_KEPT(irp) && irp->Cancel && IoSetCancelRoutine(irp, NULL)) {
         KelbScript aborted = {0, 0, 0, 0, KELB_STATUS_CANCELLED, KELB_USBD_CANCELED};
         KeReleaseSpinLock(&g.Lock, irql);
         EndTransfer(irp, slot, endpoint, &aborted, STATUS_CANCELLED);
@@ -306,7 +320,7 @@ static ULONG Descriptor(SLOT *s, ULONG slot, USHORT value, UCHAR *out, ULONG roo
     if (type == 1) {
         from = KELB_FX2_DEVICE_DESCRIPTOR;
         n = sizeof KELB_FX2_DEVICE_DESCRIPTOR;
-    } else if (type == 2 && index == 0) {
+    } else if (type == 2 && index == 0 && !(s->Board.Flags & KELB_CONFIG_STALLS)) {
         from = KELB_FX2_CONFIG_SET;
         n = sizeof KELB_FX2_CONFIG_SET;
     } else if (type == 3 && index == 0) {
@@ -400,7 +414,7 @@ static NTSTATUS AbortPipe(ULONG slot, IRP *irp)
     if (fails) g.Slot[slot].Status.AbortsFailed++;
     KeReleaseSpinLock(&g.Lock, irql);
     if (fails) return Finish(irp, STATUS_UNSUCCESSFUL, 0);
-    EndPending(slot, in[0], NULL, &aborted, STATUS_SUCCESS);
+    EndPending(slot, in[0], NULL, &aborted, STATUS_SUCCESS, FALSE);
     return Finish(irp, STATUS_SUCCESS, 0);
 }
 
@@ -434,7 +448,7 @@ static void Unplug(ULONG slot)
     if (!s->Present) return;
     s->Present = FALSE;
     if (s->Registered) IoSetDeviceInterfaceState(&s->Interface, FALSE);
-    EndPending(slot, 0, NULL, &gone, STATUS_DEVICE_NOT_CONNECTED);
+    EndPending(slot, 0, NULL, &gone, STATUS_DEVICE_NOT_CONNECTED, TRUE);
 }
 
 static NTSTATUS Plug(const KelbPlug *plug)
@@ -492,7 +506,7 @@ static NTSTATUS ControlRequest(IRP *irp)
     case KELBCTL_COMPLETE: {
         const KelbScript *script = buffer;
         if (in != sizeof(KelbScript)) break;
-        EndPending(slot, (UCHAR)script->Endpoint, NULL, script, STATUS_SUCCESS);
+        EndPending(slot, (UCHAR)script->Endpoint, NULL, script, STATUS_SUCCESS, TRUE);
         return Finish(irp, STATUS_SUCCESS, 0);
     }
     case KELBCTL_STATUS:
@@ -529,7 +543,7 @@ static NTSTATUS NTAPI OnClose(DEVICE_OBJECT *device, IRP *irp)
     if (x->IsBoard) {
         KelbScript aborted = {0, 0, 0, 0, KELB_STATUS_CANCELLED, KELB_USBD_CANCELED};
         KIRQL irql;
-        EndPending(x->Slot, 0, IoGetCurrentIrpStackLocation(irp)->FileObject, &aborted, STATUS_CANCELLED);
+        EndPending(x->Slot, 0, IoGetCurrentIrpStackLocation(irp)->FileObject, &aborted, STATUS_CANCELLED, TRUE);
         KeAcquireSpinLock(&g.Lock, &irql);
         if (g.Slot[x->Slot].Status.OpenHandles) g.Slot[x->Slot].Status.OpenHandles--;
         KeReleaseSpinLock(&g.Lock, irql);

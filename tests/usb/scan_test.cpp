@@ -233,6 +233,53 @@ TEST_F(ScanTest, BlankChipIsProgrammedExactlyWhenTheScanSaysSo) {
     }
 }
 
+// A chip that still shows the FX2's ids but runs firmware with a tagged
+// product string: without a firmware file (or when it cannot be claimed)
+// Open leaves it alone and counts it as a board; with one, Open programs it.
+TEST_F(ScanTest, TaggedChipWithTheFx2IdsIsABoardWhenOpenLeavesItAlone) {
+    const std::string image = HexLine(0x0000, 0, {1, 2, 3}) + HexLine(0, 1, {});
+    struct {
+        const char *name;
+        std::string file;
+        int claimFault;
+        bool board;
+    } const cases[] = {
+        {"no file", "", 0, true},
+        {"unreadable file", "-", 0, true},
+        {"held by another program", WriteFile(image), LIBUSB_ERROR_BUSY, true},
+        {"firmware to load", WriteFile(image), 0, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        kelbsim::Reset();
+        int tirk = Board(0);
+        kelbsim::BoardSetup setup;
+        setup.vendorId = 0x04B4;
+        setup.productId = 0x8613;
+        int chip = kelbsim::AddBoard(setup);
+        if (c.claimFault != 0) Fail(Op::Claim, chip, c.claimFault);
+        if (c.file.empty()) {
+            unsetenv("ZARVUSB_HEX_FILE");
+        } else {
+            UseFirmware(c.file == "-" ? ::testing::TempDir() + "kelb-no-such.hex" : c.file);
+        }
+        ScanResult r = ScanBus();
+        const ScanDevice *d = At(r, chip);
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(d->Kind, c.board ? ScanKind::Board : ScanKind::Blank);
+        EXPECT_EQ(PortName(*d), c.board ? "TIRK2" : "");
+        EXPECT_EQ(r.Boards, c.board ? 2 : 1);
+        if (!c.board) continue;  // Open would program it: nothing to compare
+        std::string text = TextReport(r);
+        EXPECT_NE(text.find("04b4:8613  \"KELBIO TIRK board (0.0)\"  TIRK  port 'TIRK2'"), std::string::npos)
+            << text;
+        EXPECT_EQ(OpenPort("(0.0)", 0).first, tirk);
+        auto [chosen, message] = OpenPort("(0.0)", 1);
+        EXPECT_EQ(chosen, chip);
+        EXPECT_EQ(message, c.claimFault ? "Unable to claim USB interface: LIBUSB_ERROR_BUSY.\n" : "");
+    }
+}
+
 TEST_F(ScanTest, AnEmptyBusSaysWhereDevicesGo) {
     ScanResult r = ScanBus();
     EXPECT_EQ(r.Visible, 0);

@@ -183,6 +183,27 @@ TEST_F(CyDeviceTest, ShortOrMistypedStringDescriptorsLeaveTheFieldAlone) {
     dev.CloseDevice();
 }
 
+// Each string index the device descriptor names is asked for, 0 included:
+// that is string 0, the language list, read as text; no text of the device
+// looked at before survives it.
+TEST_F(CyDeviceTest, StringIndexZeroIsAskedForLikeAnyOther) {
+    cyusbsim::AddDevice(Board("Board (0.0)", -1));
+    cyusbsim::Device stringless = Board("", -1);
+    stringless.DeviceDescriptor[15] = 0;  // iProduct
+    cyusbsim::AddDevice(stringless);
+    CCyDevice dev(nullptr, CYUSB_INTERFACE_GUID);
+    ASSERT_EQ(Narrow(dev.Product), "Board (0.0)");
+    cyusbsim::ClearLog();
+    ASSERT_TRUE(dev.OpenDevice(1));
+    auto strings = DescriptorRequests(0x0300);
+    ASSERT_EQ(strings.size(), 4u);  // the language list twice, then iProduct 0 twice
+    EXPECT_EQ(Le16(strings[2].Input, 4), 0x0409);
+    EXPECT_EQ(Le16(strings[3].Input, 6), 4);
+    EXPECT_EQ(dev.Product[0], 0x0409);
+    EXPECT_EQ(dev.Product[1], 0);
+    dev.CloseDevice();
+}
+
 TEST_F(CyDeviceTest, FirstEndpointOfEachKindIsBound) {
     cyusbsim::Device board = Board("Board (0.0)", -1);
     board.Configs[0] = ConfigSet({InterfaceDescriptor(0, 0, 6), EndpointDescriptor(0x81, 2, 512),

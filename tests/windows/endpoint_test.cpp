@@ -125,10 +125,65 @@ TEST_F(EndpointTest, ARequestThatNeverCompletesIsAbortedAfterTheTimeLimit) {
     EXPECT_EQ(abort.Code, 0x220044u);
     EXPECT_EQ(abort.Input, std::vector<uint8_t>{0x02});
     EXPECT_FALSE(abort.Overlapped);
-    EXPECT_EQ(cyusbsim::Waits(), (std::vector<DWORD>{10000, INFINITE}));
+    EXPECT_EQ(cyusbsim::Waits(), (std::vector<DWORD>{10000, ABORT_WAIT_MS}));
+    EXPECT_EQ(cyusbsim::Stats().Cancels, 0);
     // What the driver wrote for the aborted request.
     EXPECT_EQ(dev.BulkOutEndpoint->DriverStatus, cyusbsim::STATUS_CANCELLED);
     EXPECT_EQ(dev.BulkOutEndpoint->UsbStatus, cyusbsim::USBD_STATUS_CANCELED);
+}
+
+// The abort fails, or the driver does not end the aborted request: the
+// request is cancelled, and when that does not end it either the transfer is
+// given up after bounded waits.  The driver may still complete into its
+// record, data and OVERLAPPED later (here when the handle is closed), so
+// those stay allocated; the endpoint takes no further transfer.
+TEST_F(EndpointTest, AnUnendedRequestIsCancelledAndThenGivenUpInBoundedTime) {
+    struct Case {
+        const char *name;
+        bool abortFails, keeps;
+        std::vector<DWORD> waits;
+        uint32_t driverStatus;
+    } cases[] = {
+        {"abort fails, cancel ends it", true, false, {10000, CANCEL_WAIT_MS}, cyusbsim::STATUS_CANCELLED},
+        {"abort fails, driver keeps it", true, true, {10000, CANCEL_WAIT_MS}, XFER_ABANDONED},
+        {"abort taken, driver keeps it", false, true, {10000, ABORT_WAIT_MS, CANCEL_WAIT_MS}, XFER_ABANDONED},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        cyusbsim::Reset();
+        CCyDevice &dev = Open();
+        dev.BulkOutEndpoint->TransferMode = Buffered;  // the data behind the record; IN direct
+        cyusbsim::Faults().AbortPipe = c.abortFails;
+        cyusbsim::Faults().KeepsRequests = c.keeps;
+        for (CCyBulkEndPoint *ep : {dev.BulkInEndpoint, dev.BulkOutEndpoint}) {
+            cyusbsim::Script(0, ep->Address, Outcome{Completion::Never});
+            uint8_t buffer[32] = {};
+            LONG length = 32;
+            const size_t waitsBefore = cyusbsim::Waits().size();
+            EXPECT_FALSE(ep->Transfer(buffer, length));
+            EXPECT_EQ(length, 0);
+            EXPECT_EQ(std::vector<DWORD>(cyusbsim::Waits().begin() + waitsBefore, cyusbsim::Waits().end()), c.waits);
+            EXPECT_EQ(ep->DriverStatus, c.driverStatus);
+            EXPECT_EQ(ep->Abandoned, c.keeps);
+            EXPECT_EQ(cyusbsim::Stats().OpenEvents, 0);
+
+            // A given-up endpoint sends nothing more; the others go on.
+            cyusbsim::ClearLog();
+            length = 32;
+            EXPECT_EQ(ep->Transfer(buffer, length), !c.keeps);
+            EXPECT_EQ(cyusbsim::Log().size(), c.keeps ? 0u : 1u);
+            if (c.keeps) {
+                EXPECT_EQ(ep->DriverStatus, XFER_ABANDONED);
+            }
+        }
+        EXPECT_EQ(cyusbsim::Stats().PendingRequests, c.keeps ? 2 : 0);
+        // Closing the handle completes what the driver kept, into memory that
+        // is still allocated.
+        cyusbsim::Faults() = {};
+        dev.CloseDevice();
+        EXPECT_EQ(cyusbsim::Stats().PendingRequests, 0);
+        device_.reset();
+    }
 }
 
 TEST_F(EndpointTest, TimeLimitCountsAgainstThePendingRequest) {
@@ -150,17 +205,28 @@ TEST_F(EndpointTest, TimeLimitCountsAgainstThePendingRequest) {
     length = 32;
     EXPECT_FALSE(dev.BulkInEndpoint->Transfer(buffer, length));
     EXPECT_EQ(RequestsWith(0x220044).size(), 2u);
-    EXPECT_EQ(cyusbsim::Waits().back(), INFINITE);
+    EXPECT_EQ(cyusbsim::Waits().back(), ABORT_WAIT_MS);
 }
 
 TEST_F(EndpointTest, FailuresAtOnceAndNonzeroStatusWordsFailTheTransfer) {
     CCyDevice &dev = Open();
     uint8_t buffer[32];
     LONG length = 32;
-    cyusbsim::Script(0, 0x86, Outcome{Completion::Now, 0, -1, 31});
+    cyusbsim::Script(0, 0x86, Outcome{Completion::Now, 0, -1, 31, 0xC0000001u});
     EXPECT_FALSE(dev.BulkInEndpoint->Transfer(buffer, length));
     EXPECT_EQ(dev.BulkInEndpoint->LastError, 31u);
     EXPECT_TRUE(cyusbsim::Waits().empty());
+
+    // No event: nothing is sent, and the code is this failure's, not the
+    // status word of the transfer before.
+    cyusbsim::ClearLog();
+    cyusbsim::Faults().CreateEvent = true;
+    length = 32;
+    EXPECT_FALSE(dev.BulkInEndpoint->Transfer(buffer, length));
+    cyusbsim::Faults().CreateEvent = false;
+    EXPECT_EQ(length, 0);
+    EXPECT_EQ(dev.BulkInEndpoint->DriverStatus, ERROR_GEN_FAILURE);
+    EXPECT_TRUE(cyusbsim::Log().empty());
 
     // Bytes moved, but the driver reports a failure in the record.
     cyusbsim::Script(0, 0x86, Outcome{Completion::Later, 1, -1, 0, 0xC0000001u, 0x80000300u});

@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "sim/cyusbsys/boardctl.h"
 #include "traffic.h"
+#include "usb/windows/endpoints.h"
 #include "winehost.h"
 
 namespace {
@@ -66,9 +68,9 @@ void Script(unsigned slot, unsigned endpoint, unsigned when, unsigned driverStat
     ASSERT_TRUE(Send(KELBCTL_SCRIPT, &script, sizeof script));
 }
 
-void Faults(unsigned slot, bool abortFails, bool closeFails)
+void Faults(unsigned slot, bool abortFails, bool closeFails, bool keepsRequests = false)
 {
-    KelbFaults faults{slot, abortFails, closeFails};
+    KelbFaults faults{slot, abortFails, closeFails, keepsRequests};
     ASSERT_TRUE(Send(KELBCTL_FAULTS, &faults, sizeof faults));
 }
 
@@ -178,6 +180,37 @@ bool RedirectImport(HMODULE module, const char *dll, const char *name, void *rep
     return false;
 }
 
+// Runs kelbio-scan.exe (beside the plug-in, in the working directory) with
+// args; its standard output goes to *out.  The exit code, or -1.
+int RunScan(const char *args, std::string *out)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd, writeEnd;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return -1;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdOutput = writeEnd;
+    start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    std::string command = std::string("kelbio-scan.exe ") + args;
+    PROCESS_INFORMATION process{};
+    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process);
+    CloseHandle(writeEnd);
+    char chunk[4096];
+    DWORD n;
+    while (started && ReadFile(readEnd, chunk, sizeof chunk, &n, nullptr) && n) out->append(chunk, n);
+    CloseHandle(readEnd);
+    if (!started) return -1;
+    DWORD code = 0;
+    WaitForSingleObject(process.hProcess, 60000);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return static_cast<int>(code);
+}
+
 class Driver : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_NE(Control(), INVALID_HANDLE_VALUE) << "the driver's control device"; }
@@ -277,6 +310,64 @@ TEST_F(Driver, BoardsAreChosenByTagAndNumberPassingOverThoseWithoutProduct)
     for (unsigned slot = 0; slot < 5; ++slot) EXPECT_EQ(Status(slot).OpenHandles, 0u) << slot;
 }
 
+// kelbio-scan on the same driver: with no CyUSB device it says how a board is
+// bound to the driver; with boards of two models, a stringless device and a
+// board that cannot be opened, every port name it gives is the board that
+// Open then binds.
+TEST_F(Driver, ScanListsEveryDeviceAndItsPortNamesAreTheBoardsOpenBinds)
+{
+    std::string text, json;
+    EXPECT_EQ(RunScan("", &text), 1);
+    EXPECT_NE(text.find("No device is bound to the CyUSB driver."), std::string::npos) << text;
+    EXPECT_NE(text.find("0 boards found."), std::string::npos) << text;
+    EXPECT_EQ(RunScan("--json", &json), 1);
+    EXPECT_NE(json.find("\"boards\":[]"), std::string::npos) << json;
+
+    Plug(0, 0, Product("TIRK", 0));
+    Plug(1, 2, Product("FELDAR", 2), BUFFERED);
+    Plug(2, -1, "", DIRECT, KELB_NO_PRODUCT);
+    Plug(3, 0, Product("TIRK", 0), DIRECT, KELB_CONFIG_STALLS);
+    Plug(4, 0, Product("TIRK", 0));
+    text.clear();
+    json.clear();
+    EXPECT_EQ(RunScan("", &text), 0);
+    std::printf("%s", text.c_str());
+    EXPECT_NE(text.find("CyUSB device 2  04b4:1004  no product string: Open passes it over"), std::string::npos);
+    EXPECT_NE(text.find("CyUSB device 3  04b4:1004  \"KELBIO TIRK board (0.0)\"  TIRK board, passed over by "
+                        "Open; cannot open: ERROR_GEN_FAILURE\n      -> "),
+              std::string::npos);
+    EXPECT_NE(text.find("3 boards found."), std::string::npos);
+    EXPECT_EQ(RunScan("--json", &json), 0);
+
+    // Each listed port, opened, writes to the board at the device the scan named.
+    std::vector<std::pair<int, std::string>> listed;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        int index = -1;
+        size_t port = line.find("port '");
+        if (port == std::string::npos || std::sscanf(line.c_str(), " CyUSB device %d", &index) != 1) continue;
+        listed.emplace_back(index, line.substr(port + 6, line.find('\'', port + 6) - port - 6));
+        EXPECT_NE(json.find("\"port\":\"" + listed.back().second + "\""), std::string::npos) << json;
+    }
+    ASSERT_EQ(listed.size(), 3u) << text;
+    EXPECT_EQ(listed[0], std::make_pair(0, std::string("TIRK1")));
+    EXPECT_EQ(listed[1], std::make_pair(1, std::string("FELDAR1")));
+    EXPECT_EQ(listed[2], std::make_pair(4, std::string("TIRK2")));
+    unsigned command = 0x31;
+    for (const auto &[slot, name] : listed) {
+        const mxArray *port = Open(name.c_str());
+        if (name.rfind("FELDAR", 0) == 0) {
+            EXPECT_EQ(Write(port, command, traffic::Number(7)), 0.0) << name;
+        } else {
+            EXPECT_EQ(Write(port, command), 0.0) << name;
+        }
+        ASSERT_FALSE(Packets(static_cast<unsigned>(slot)).empty()) << name;
+        EXPECT_EQ(Packets(static_cast<unsigned>(slot)).back()[0], command) << name;
+        ++command;
+    }
+    EXPECT_EQ(Call(0, {Str("CloseAll")}).error, "");
+}
+
 TEST_F(Driver, ReadThatNeverCompletesEndsAfterTenSecondsWithStatus16)
 {
     Plug(0, 0, Product("TIRK", 0), BUFFERED);
@@ -307,20 +398,62 @@ TEST_F(Driver, ReadThatNeverCompletesEndsAfterTenSecondsWithStatus16)
     }
 }
 
-TEST_F(Driver, FailedAbortLeavesTheReadWaitingUntilTheDriverEndsIt)
+// After a failed abort the read is cancelled.  A driver that keeps the
+// request even then: the read gives up in bounded time with a code of its
+// own, and the port takes no transfer until it is closed.  The kept request's
+// late completion lands in memory the plug-in still holds for it.
+TEST_F(Driver, FailedAbortIsFollowedByACancelAndAKeptReadIsGivenUp)
 {
     Plug(0, 0, Product("TIRK", 0), BUFFERED);
     const mxArray *tirk = Open("TIRK1");
-    Script(0, 0x86, KELB_NEVER);
-    Faults(0, true, false);
-    Rescue rescue(0, 0x86, 1, 60000, DATA_ERROR);
-    EXPECT_EQ(Read(tirk), 16.0);
-    EXPECT_TRUE(rescue.Fired());
-    EXPECT_EQ(Status(0).AbortsFailed, 1u);
-    EXPECT_EQ(ReadError(tirk), DATA_ERROR);
+    {
+        Script(0, 0x86, KELB_NEVER);
+        Faults(0, true, false);
+        Rescue rescue(0, 0x86, 0, 60000, DATA_ERROR);
+        EXPECT_EQ(Read(tirk), 16.0);
+        EXPECT_FALSE(rescue.Fired());
+        EXPECT_EQ(Status(0).AbortsFailed, 1u);
+        EXPECT_EQ(Status(0).Pending, 0u);
+        // A cancelled request's record is not copied back: the system's code.
+        EXPECT_EQ(ReadError(tirk), static_cast<uint32_t>(ERROR_OPERATION_ABORTED));
+        Faults(0, false, false);
+        EXPECT_EQ(Read(tirk), 0.0);
+    }
+
+    Plug(1, 0, Product("TIRK", 0), DIRECT);
+    const mxArray *ports[] = {tirk, Open("TIRK2")};
+    for (unsigned slot = 0; slot < 2; ++slot) {
+        SCOPED_TRACE(slot == 0 ? "buffered" : "direct");
+        const unsigned transfers = Status(slot).Transfers;
+        Script(slot, 0x86, KELB_NEVER);
+        Faults(slot, true, false, true);
+        // Should the read hang, this ends it after 60 s and the checks fail.
+        Rescue rescue(slot, 0x86, 0, 60000, DATA_ERROR);
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(Read(ports[slot]), 16.0);
+        const ULONGLONG waited = GetTickCount64() - start;
+        EXPECT_FALSE(rescue.Fired());
+        std::printf("kept read on the %s board: status 16 after %u ms, ReadError 0x%08X\n",
+                    slot == 0 ? "buffered" : "direct", static_cast<unsigned>(waited), ReadError(ports[slot]));
+        EXPECT_EQ(ReadError(ports[slot]), XFER_ABANDONED);
+        EXPECT_EQ(Status(slot).Pending, 1u);
+        EXPECT_EQ(Read(ports[slot]), 1.0);
+        EXPECT_EQ(Write(ports[slot], 1), 1.0);
+        EXPECT_EQ(Status(slot).Transfers, transfers + 1);
+        EXPECT_EQ(OpenState(ports[slot]), 0.0);
+
+        // The driver completes the kept read after all, with data.
+        KelbScript late{slot, 0x86, KELB_NOW, -1, 0, 0};
+        ASSERT_TRUE(Send(KELBCTL_COMPLETE, &late, sizeof late));
+        EXPECT_EQ(Status(slot).Pending, 0u);
+        Faults(slot, false, false);
+        EXPECT_EQ(Call(0, {Str("Close"), ports[slot]}).error, "");
+        EXPECT_EQ(Status(slot).OpenHandles, 0u);
+        EXPECT_EQ(mxGetScalar(Call(2, {Str("Open"), ports[slot]}).out[1]), 0.0);
+        EXPECT_EQ(Read(ports[slot]), 0.0);
+    }
 
     // A stall: the status words of the request, at once.
-    Faults(0, false, false);
     Script(0, 0x86, KELB_NOW, KELB_STATUS_UNSUCCESSFUL, KELB_USBD_STALL_PID);
     EXPECT_EQ(Read(tirk), 16.0);
     EXPECT_EQ(ReadError(tirk), KELB_STATUS_UNSUCCESSFUL);

@@ -278,6 +278,16 @@ TEST_F(PortBinding, ShortWriteIsStatus16WithTheLastErrorCode)
     ASSERT_EQ(Sent(0).size(), 2u);
     EXPECT_EQ(Sent(0)[1].size(), 5u);
     EXPECT_EQ(OpenState(tirk), 0.0);
+
+    // No event for the transfer: nothing is sent, and WriteError takes this
+    // failure's code, not the status word of a transfer before.
+    cyusbsim::Script(0, 0x02, fail);
+    EXPECT_EQ(WriteTIRK(tirk), 16.0);
+    cyusbsim::Faults().CreateEvent = true;
+    EXPECT_EQ(WriteTIRK(tirk), 16.0);
+    cyusbsim::Faults().CreateEvent = false;
+    EXPECT_EQ(FieldValue(Params(tirk), "WriteError"), double(ERROR_GEN_FAILURE));
+    EXPECT_EQ(Sent(0).size(), 3u);
 }
 
 TEST_F(PortBinding, WriteThatNeverCompletesIsAbortedAndThePortStaysOpen)
@@ -299,7 +309,7 @@ TEST_F(PortBinding, WriteThatNeverCompletesIsAbortedAndThePortStaysOpen)
     const std::vector<DWORD> &waits = cyusbsim::Waits();
     ASSERT_GE(waits.size(), 2u);
     EXPECT_EQ(waits[waits.size() - 2], 10000u);
-    EXPECT_EQ(waits.back(), INFINITE);
+    EXPECT_EQ(waits.back(), ABORT_WAIT_MS);
     EXPECT_EQ(cyusbsim::Stats().Hangs, 0);
     EXPECT_EQ(cyusbsim::Stats().PendingRequests, 0);
     EXPECT_EQ(FieldValue(Params(tirk), "WriteError"), double(cyusbsim::STATUS_CANCELLED));
@@ -308,6 +318,47 @@ TEST_F(PortBinding, WriteThatNeverCompletesIsAbortedAndThePortStaysOpen)
     EXPECT_EQ(WriteTIRK(tirk, 7), 0.0);
     ASSERT_EQ(Sent(0).size(), 2u);
     EXPECT_EQ(Sent(0)[1][0], 7);
+}
+
+// The abort fails and the driver ends the request neither on the abort nor on
+// CancelIoEx: the write gives up after bounded waits with its own code, and
+// the port takes no transfer until it is closed.  Closing completes the kept
+// request into memory that is still allocated; the board then opens again.
+TEST_F(PortBinding, WriteTheDriverNeverGivesBackEndsInBoundedTimeAndBlocksThePortUntilClosed)
+{
+    cyusbsim::AddDevice(cyusbsim::Board(Product("TIRK", 0), 0));
+    const mxArray *tirk = Open("TIRK1");
+    cyusbsim::Outcome never;
+    never.When = cyusbsim::Completion::Never;
+    cyusbsim::Script(0, 0x02, never);
+    cyusbsim::Faults().AbortPipe = true;
+    cyusbsim::Faults().KeepsRequests = true;
+    cyusbsim::ClearLog();
+    const uint64_t start = cyusbsim::Stats().NowMs;
+
+    EXPECT_EQ(WriteTIRK(tirk), 16.0);
+    EXPECT_EQ(cyusbsim::Stats().NowMs - start, 10000u + CANCEL_WAIT_MS);
+    EXPECT_EQ(cyusbsim::Stats().Cancels, 1);
+    EXPECT_EQ(cyusbsim::Stats().Hangs, 0);
+    EXPECT_EQ(FieldValue(Params(tirk), "WriteError"), double(XFER_ABANDONED));
+    EXPECT_EQ(FieldValue(Params(tirk), "ReadError"), 0.0);
+    EXPECT_EQ(cyusbsim::Stats().PendingRequests, 1);
+
+    const size_t requests = cyusbsim::Log().size();
+    EXPECT_EQ(WriteTIRK(tirk, 2), 1.0);
+    EXPECT_EQ(ReadStatus(tirk), 1.0);
+    EXPECT_EQ(cyusbsim::Log().size(), requests);
+    EXPECT_EQ(OpenState(tirk), 0.0);
+
+    cyusbsim::Faults() = {};
+    EXPECT_EQ(Call(0, {Char("Close"), tirk}).error, "");
+    EXPECT_EQ(cyusbsim::Stats().PendingRequests, 0);
+    EXPECT_EQ(cyusbsim::Stats().OpenFiles, 0);
+    EXPECT_EQ(cyusbsim::Stats().OpenEvents, 0);
+    EXPECT_EQ(kelbhost::LockCount(), 0);
+    EXPECT_EQ(Scalar(Call(2, {Char("Open"), tirk}).out[1]), 0.0);
+    EXPECT_EQ(WriteTIRK(tirk, 3), 0.0);
+    EXPECT_EQ(Sent(0).back()[0], 3);
 }
 
 TEST_F(PortBinding, CloseThenOpenReachesTheSameBoard)

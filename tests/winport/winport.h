@@ -12,6 +12,7 @@
 #include "mexhost.h"
 #include "sim/cyusb/cyusbsim.h"
 #include "usb/windows/cyusbdriver.h"
+#include "usb/windows/endpoints.h"
 
 namespace winport {
 

@@ -1,8 +1,6 @@
 // The listing as one JSON document, for programs (kelbio_boards.m).  Every
 // device and every board object has the same members, so MATLAB's and
 // Octave's jsondecode make struct arrays of them.
-#include <libusb.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -34,7 +32,7 @@ static std::string Quote(const char *text) {
 }
 static std::string Quote(const std::string &text) { return Quote(text.c_str()); }
 
-static std::string ErrorName(int code) { return Quote(code < 0 ? libusb_error_name(code) : ""); }
+static std::string ErrorName(int code) { return Quote(code < 0 ? ScanErrorName(code) : ""); }
 
 static std::string AdviceOf(int code) {
     const char *advice = Advice(code);
@@ -53,6 +51,7 @@ static const char *KindName(ScanKind kind) {
     case ScanKind::Board: return "board";
     case ScanKind::Closed: return "closed";
     case ScanKind::NoString: return "nostring";
+    case ScanKind::NoTag: return "notag";
     }
     return "";
 }

@@ -1,7 +1,5 @@
 // The listing for people: one line per device, an advice line under each
 // device that Open cannot use, and a verdict at the end.
-#include <libusb.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -9,26 +7,17 @@
 #include "models/modeltags.h"
 #include "tools/scan/scan.h"
 
-const char *Advice(int code) {
-    switch (code) {
-    case LIBUSB_ERROR_ACCESS:
-        return "no permission: install the udev rules (60-kelbio.rules in /etc/udev/rules.d, then "
-               "'udevadm control --reload' and 'udevadm trigger'), add yourself to the plugdev group, "
-               "log in again and re-plug the board";
-    case LIBUSB_ERROR_BUSY:
-        return "another program holds it: close the port in the other MATLAB or Octave session (or "
-               "stop the program or kernel driver that has claimed interface 0)";
-    case LIBUSB_ERROR_NO_DEVICE:
-        return "it left the bus during the scan (re-enumerating after a download?): run again";
-    default:
-        return nullptr;
-    }
+constexpr int kMaxOrdinal = 8;  // port digits run from 1 to 9
+
+bool WouldProgram(const ScanDevice &device, const FirmwareCheck &firmware) {
+    return device.Kind == ScanKind::Blank && device.OpenError == 0 && device.ClaimError == 0 &&
+           firmware.Image;
 }
 
-const char *const NoDeviceAdvice =
-    "No USB device is visible at all: inside a container, pass /dev/bus/usb through (for example "
-    "docker run --device /dev/bus/usb); otherwise check that /dev/bus/usb exists and that you may "
-    "read it.";
+std::string PortName(const ScanDevice &device) {
+    if (device.Kind != ScanKind::Board || device.Ordinal > kMaxOrdinal) return "";
+    return std::string(KELBmodelTags[device.Model].Name) + static_cast<char>('1' + device.Ordinal);
+}
 
 static void Append(std::string *out, const char *format, ...) __attribute__((format(printf, 2, 3)));
 static void Append(std::string *out, const char *format, ...) {
@@ -74,7 +63,11 @@ static void FirmwareLines(std::string *out, const FirmwareCheck &fw) {
 }
 
 static void DeviceLine(std::string *out, const ScanDevice &d, const FirmwareCheck &fw) {
-    Append(out, "  bus %03d address %03d  %04x:%04x  ", d.Bus, d.Address, d.Vendor, d.Product);
+    if (d.Index >= 0) {
+        Append(out, "  CyUSB device %d  %04x:%04x  ", d.Index, d.Vendor, d.Product);
+    } else {
+        Append(out, "  bus %03d address %03d  %04x:%04x  ", d.Bus, d.Address, d.Vendor, d.Product);
+    }
     if (d.OpenError != 0) {
         if (d.Kind == ScanKind::Blank) {
             *out += "blank FX2";
@@ -84,14 +77,14 @@ static void DeviceLine(std::string *out, const ScanDevice &d, const FirmwareChec
         } else {
             *out += "unknown device";
         }
-        Append(out, "; cannot open: %s\n", libusb_error_name(d.OpenError));
+        Append(out, "; cannot open: %s\n", ScanErrorName(d.OpenError));
         AdviceLine(out, d.OpenError);
         return;
     }
     switch (d.Kind) {
     case ScanKind::Blank:
         if (d.ClaimError != 0) {
-            Append(out, "blank FX2; cannot claim interface 0: %s\n", libusb_error_name(d.ClaimError));
+            Append(out, "blank FX2; cannot claim interface 0: %s\n", ScanErrorName(d.ClaimError));
             AdviceLine(out, d.ClaimError);
         } else {
             Append(out, "blank FX2; %s\n", WouldProgram(d, fw) ? "Open programs it"
@@ -102,10 +95,13 @@ static void DeviceLine(std::string *out, const ScanDevice &d, const FirmwareChec
     case ScanKind::NoString:
         if (d.StringError < 0) {
             Append(out, "product string unreadable (%s): Open passes it over\n",
-                   libusb_error_name(d.StringError));
+                   ScanErrorName(d.StringError));
         } else {
             *out += "no product string: Open passes it over\n";
         }
+        return;
+    case ScanKind::NoTag:
+        Append(out, "\"%s\"  no model tag at its end: Open passes it over\n", Printable(d.ProductText).c_str());
         return;
     case ScanKind::Board: {
         std::string port = PortName(d);
@@ -116,7 +112,7 @@ static void DeviceLine(std::string *out, const ScanDevice &d, const FirmwareChec
             Append(out, "port '%s'", port.c_str());
         }
         if (d.ClaimError != 0) {
-            Append(out, "; cannot claim interface 0: %s\n", libusb_error_name(d.ClaimError));
+            Append(out, "; cannot claim interface 0: %s\n", ScanErrorName(d.ClaimError));
             AdviceLine(out, d.ClaimError);
         } else {
             *out += "\n";
@@ -131,11 +127,11 @@ static void DeviceLine(std::string *out, const ScanDevice &d, const FirmwareChec
 std::string TextReport(const ScanResult &r) {
     std::string out;
     if (r.InitError < 0) {
-        Append(&out, "Cannot start libusb: %s.\n%s\n", libusb_error_name(r.InitError), NoDeviceAdvice);
+        Append(&out, "Cannot start libusb: %s.\n%s\n", ScanErrorName(r.InitError), NoDeviceAdvice);
         return out;
     }
     if (r.ListError < 0)
-        Append(&out, "Cannot list the USB devices: %s.\n", libusb_error_name(r.ListError));
+        Append(&out, "Cannot list the USB devices: %s.\n", ScanErrorName(r.ListError));
     bool blanks = false, rest = false;
     for (const ScanDevice &d : r.Devices) (d.Kind == ScanKind::Blank ? blanks : rest) = true;
     if (blanks) {

@@ -12,8 +12,9 @@
 #include "usb/linux/hexfile.h"
 #include "usb/linux/identify.h"
 
+static_assert(SCAN_TEXT_LEN == KELB_PRODUCT_LEN, "the scan reads the product string as Open does");
+
 constexpr int kModelCount = sizeof KELBmodelTags / sizeof KELBmodelTags[0];
-constexpr int kMaxOrdinal = 8;  // port digits run from 1 to 9
 
 static int CountRecord(void *target, const HexRecord *record) {
     auto *check = static_cast<FirmwareCheck *>(target);
@@ -38,6 +39,7 @@ FirmwareCheck CheckFirmware() {
         check.OpenErrno = errno;
         return check;
     }
+    check.Opens = true;
     check.Readable = true;
     int lastType = 0;
     check.Image = HexLoad(stream, &lastType, CountRecord, &check) == HEX_COMPLETE;
@@ -67,7 +69,7 @@ static int ModelOf(const char *product) {
 // One device of the selection phase; false when it is no board and cannot
 // become one.
 static bool Examine(libusb_device *usb, const libusb_device_descriptor &desc, const char *root,
-                    int *matches, ScanDevice *device) {
+                    const FirmwareCheck &firmware, int *matches, ScanDevice *device) {
     device->Bus = libusb_get_bus_number(usb);
     device->Address = libusb_get_device_address(usb);
     device->Vendor = desc.idVendor;
@@ -91,6 +93,18 @@ static bool Examine(libusb_device *usb, const libusb_device_descriptor &desc, co
     if (blank) {
         device->Kind = ScanKind::Blank;
         device->ClaimError = TryClaim(handle);
+        // Open's firmware phase leaves the chip alone when there is no file
+        // to read or the chip cannot be claimed; its selection then counts
+        // the chip like any device, by the tag its product string ends in.
+        bool untouched = !firmware.Opens || device->ClaimError != 0;
+        if (untouched && ReadProduct(handle, desc, device->ProductText) > 0 &&
+            (device->Model = ModelOf(device->ProductText)) >= 0) {
+            device->Kind = ScanKind::Board;
+            device->Ordinal = matches[device->Model]++;
+        } else {
+            device->ProductText[0] = '\0';
+            device->Model = -1;
+        }
         libusb_close(handle);
         return true;
     }
@@ -131,7 +145,7 @@ ScanResult Scan(const char *root) {
         libusb_device_descriptor desc;
         ScanDevice device;
         if (libusb_get_device_descriptor(list[i], &desc) != 0 ||
-            !Examine(list[i], desc, root, matches, &device)) {
+            !Examine(list[i], desc, root, result.Firmware, matches, &device)) {
             result.Others++;
             continue;
         }
@@ -142,14 +156,4 @@ ScanResult Scan(const char *root) {
     if (list != nullptr) libusb_free_device_list(list, 1);
     libusb_exit(context);
     return result;
-}
-
-bool WouldProgram(const ScanDevice &device, const FirmwareCheck &firmware) {
-    return device.Kind == ScanKind::Blank && device.OpenError == 0 && device.ClaimError == 0 &&
-           firmware.Image;
-}
-
-std::string PortName(const ScanDevice &device) {
-    if (device.Kind != ScanKind::Board || device.Ordinal > kMaxOrdinal) return "";
-    return std::string(KELBmodelTags[device.Model].Name) + static_cast<char>('1' + device.Ordinal);
 }

@@ -2,6 +2,9 @@
 // scan opens devices and reads their descriptors and product strings; it
 // claims interface 0 of blank chips and boards only to learn whether that
 // would succeed, releases it at once, and sends nothing to any device.
+// On Linux it walks libusb's list (scan.cpp, sysfs.cpp, libusberrors.cpp);
+// on Windows the devices bound to the CyUSB driver through the transport's
+// own CCyDevice (cyusbscan.cpp).  The reports are the same on both.
 #ifndef KELB_SCAN_H
 #define KELB_SCAN_H
 
@@ -9,25 +12,29 @@
 #include <string>
 #include <vector>
 
-#include "usb/linux/board.h"
+constexpr int SCAN_TEXT_LEN = 200;  // product string buffer, as the transports have
 
 enum class ScanKind {
     Blank,       // an FX2 without firmware (04B4:8613)
     Board,       // its product string ends in a model's tag
     Closed,      // could not be opened: a board by its sysfs product string, or might be one
     NoString,    // opened, but its product string could not be read
+    NoTag,       // Windows: a CyUSB device whose product string ends in no model's tag
 };
 
+// Error codes are negative: libusb's on Linux, minus the system's error code
+// on Windows (ScanErrorName, Advice).
 struct ScanDevice {
     ScanKind Kind = ScanKind::Closed;
+    int Index = -1;       // Windows: the CyUSB device index Open visits it at
     int Bus = 0;
     int Address = 0;
     uint16_t Vendor = 0;
     uint16_t Product = 0;
-    int OpenError = 0;    // libusb's code from libusb_open, 0 when it opened
+    int OpenError = 0;    // from opening it, 0 when it opened
     int ClaimError = 0;   // from claiming interface 0, 0 when it worked or was not tried
-    int StringError = 0;  // libusb_get_string_descriptor_ascii's result when it gave no text
-    char ProductText[KELB_PRODUCT_LEN] = "";  // for a closed device, from sysfs
+    int StringError = 0;  // from reading the product string when it gave no text
+    char ProductText[SCAN_TEXT_LEN] = "";  // for a closed device, from sysfs
     int Model = -1;       // row of the model whose tag ends the product string
     int Ordinal = -1;     // Device number of the port Open binds to it (0 for 'TIRK1')
 };
@@ -35,6 +42,7 @@ struct ScanDevice {
 struct FirmwareCheck {
     bool Set = false;       // ZARVUSB_HEX_FILE is set
     std::string Path;
+    bool Opens = false;     // it opens as a file: Open's firmware phase runs
     bool Readable = false;
     int OpenErrno = 0;      // errno when the file could not be opened
     bool Image = false;     // the HEX reader reaches an end record
@@ -54,7 +62,7 @@ struct ScanResult {
     std::vector<ScanDevice> Devices;  // blank chips first, then the rest in list order
 };
 
-// root: where sysfs lists the USB devices (SysfsUsbDevices).
+// root: where sysfs lists the USB devices (SysfsUsbDevices); not used on Windows.
 ScanResult Scan(const char *root);
 FirmwareCheck CheckFirmware();
 
@@ -68,8 +76,11 @@ bool WouldProgram(const ScanDevice &device, const FirmwareCheck &firmware);
 // The port name Open binds to a board, "" when none can reach it (ports go up
 // to digit 9).
 std::string PortName(const ScanDevice &device);
-// What to do about a libusb error, or null when there is nothing to say.
+// The name of an error code, and what to do about it (null when there is
+// nothing to say).
+const char *ScanErrorName(int code);
 const char *Advice(int code);
+// Shown when no device at all is visible.
 extern const char *const NoDeviceAdvice;
 
 std::string TextReport(const ScanResult &result);

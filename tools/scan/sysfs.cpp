@@ -12,7 +12,7 @@ const char *const SysfsUsbDevices = "/sys/bus/usb/devices";
 
 // The first line of a small file, without its line end; "" when unreadable.
 static std::string FirstLine(const std::string &path) {
-    char line[KELB_PRODUCT_LEN] = "";
+    char line[SCAN_TEXT_LEN] = "";
     if (FILE *file = std::fopen(path.c_str(), "r")) {
         if (std::fgets(line, sizeof line, file) == nullptr) line[0] = '\0';
         std::fclose(file);

@@ -15,7 +15,8 @@ uint8_t *CCyControlEndPoint::BeginTransfer(uint8_t *buffer, LONG length, OVERLAP
     if (hDevice == INVALID_HANDLE_VALUE || length < 0 || length > 0xFFFF) return nullptr;
     IsIn = (Direction == DIR_FROM_DEVICE);
     DWORD size = sizeof(TransferHeader) + static_cast<DWORD>(length);
-    uint8_t *context = new uint8_t[size]();
+    uint8_t *context = NewContext(size);
+    if (!context) return nullptr;
     TransferHeader *header = new (context) TransferHeader{};
     header->bmRequestType =
         static_cast<uint8_t>((Direction << 7) | ((RequestType & 3) << 5) | (Target & 0x1F));

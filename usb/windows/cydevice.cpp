@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // CCyDevice: opening a device by index, the driver queries, and closing.
 #include <cstring>
-#include <new>
 
 #include "cydevice.h"
+#include "include/kelbnew.h"
 
 CCyDevice::CCyDevice(HWND window, GUID guid, bool open) : NotifyWindow(window), InterfaceGuid(guid) {
     if (window) {
@@ -37,6 +37,7 @@ uint32_t CCyDevice::QueryValue(DWORD code, DWORD size) {
 }
 
 bool CCyDevice::OpenDevice(uint8_t index, const char **closeFailure) {
+    OutOfMemory = false;
     if (IsOpen()) {
         if (const char *failure = CloseDevice()) {
             if (closeFailure) *closeFailure = failure;
@@ -54,16 +55,13 @@ bool CCyDevice::OpenDevice(uint8_t index, const char **closeFailure) {
         return false;
     }
     DeviceIndex = index;
-    try {
-        return ReadDevice();
-    } catch (const std::bad_alloc &) {
-        // Nothing half built stays behind.  A device that will not close is
-        // the failure to report: the caller must not use it again.
-        const char *failure = CloseDevice();
-        if (!failure || !closeFailure) throw;
-        *closeFailure = failure;
-        return false;
-    }
+    bool opened = ReadDevice();
+    if (!OutOfMemory) return opened;
+    // Nothing half built stays behind.  A device that will not close is the
+    // failure to report: the caller must not use it again.
+    const char *failure = CloseDevice();
+    if (failure && closeFailure) *closeFailure = failure;
+    return false;
 }
 
 bool CCyDevice::ReadDevice() {
@@ -72,6 +70,7 @@ bool CCyDevice::ReadDevice() {
     ReadStringDescriptor(DeviceDescriptor[14], Manufacturer);
     ReadStringDescriptor(DeviceDescriptor[15], Product);
     ReadStringDescriptor(DeviceDescriptor[16], SerialNumber);
+    if (OutOfMemory) return false;
 
     UsbAddress = static_cast<uint8_t>(QueryValue(CYIOCTL_GET_ADDRESS, 1));
     std::memset(DeviceName, 0, sizeof(DeviceName));
@@ -87,10 +86,16 @@ bool CCyDevice::ReadDevice() {
     // Room for two configurations; any further ones are not read.
     for (int i = 0; i < ConfigCount && i < MAX_CONFIGS; i++) {
         uint32_t length = ReadConfigDescriptor(static_cast<uint8_t>(i));
-        if (length) Configurations[i] = new CCyConfiguration(ConfigDescriptors[i], length, DeviceHandle);
+        if (length && !(Configurations[i] = NewConfiguration(ConfigDescriptors[i], length, DeviceHandle)))
+            OutOfMemory = true;
     }
+    if (OutOfMemory) return false;
 
-    ControlEndpoint = new CCyControlEndPoint(DeviceHandle, nullptr);
+    ControlEndpoint = KELBnew<CCyControlEndPoint>(DeviceHandle, nullptr);
+    if (!ControlEndpoint) {
+        OutOfMemory = true;
+        return false;
+    }
     ControlEndpoint->DescriptorLength = 7;
     ControlEndpoint->DescriptorType = USB_ENDPOINT_DESCRIPTOR_TYPE;
     ControlEndpoint->Address = 0;

@@ -16,9 +16,8 @@ constexpr int MAX_CONFIGS = 2;
 constexpr uint32_t BUFFERED_BELOW_DRIVER = 0x01050500;  // older drivers take buffered transfers only
 constexpr uint32_t DESCRIPTOR_TIME_LIMIT_S = 5;
 
-// What a failed close gives back.  A failure travels as a return value: a
-// throw inside the plug-in may find no handler when the host process has
-// loaded another copy of the compiler's unwinder.
+// What a failed close gives back.  Failures travel as return values (see
+// include/kelbnew.h for why this transport raises no C++ exception).
 constexpr const char *CLOSE_NOTIFICATION_FAILED = "Failed to close the handle notification handle.";
 constexpr const char *CLOSE_HANDLE_FAILED = "Failed to close handle to driver.";
 
@@ -31,8 +30,9 @@ public:
     CCyDevice &operator=(const CCyDevice &) = delete;
 
     uint8_t CountDevices();
-    // False when the device cannot be opened.  Also false, with *closeFailure
-    // set, when the device open before cannot be closed; that one stays open.
+    // False when the device cannot be opened, or memory ran out (OutOfMemory).
+    // Also false, with *closeFailure set, when the device open before, or the
+    // one half opened, cannot be closed; that one stays open.
     bool OpenDevice(uint8_t index, const char **closeFailure = nullptr);
     // Null once the device is closed, else the failure's message; the device
     // then stays open and whole, and may be closed again.
@@ -96,6 +96,9 @@ public:
     uint8_t ConfigIndex{};
     uint8_t InterfaceNumber{};
     uint8_t InterfaceIndex{};
+    // Memory ran out in the last OpenDevice: it failed, and closed what it had
+    // opened (unless that close failed, which it then reports).
+    bool OutOfMemory{};
 
     bool IsOpen() const { return DeviceHandle != INVALID_HANDLE_VALUE; }
 

@@ -2,10 +2,9 @@
 // Standard GET_DESCRIPTOR requests sent through the driver's control
 // transfer, the data behind the request record.
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "cydevice.h"
+#include "include/kelbnew.h"
 
 namespace {
 
@@ -23,8 +22,12 @@ constexpr uint16_t CONFIG_HEADER_LENGTH = 9;
 bool CCyDevice::GetDescriptor(uint16_t value, uint16_t index, uint8_t *data, uint16_t length,
                               bool keepDriverStatus) {
     DWORD size = sizeof(TransferHeader) + length;
-    std::unique_ptr<uint8_t[]> request(new uint8_t[size]());
-    TransferHeader *header = new (request.get()) TransferHeader{};
+    uint8_t *request = KELBnewBytes(size);
+    if (!request) {  // nothing sent; the open ends with "Out of memory."
+        OutOfMemory = true;
+        return false;
+    }
+    TransferHeader *header = new (request) TransferHeader{};
     header->bmRequestType = STANDARD_DEVICE_TO_HOST;
     header->bRequest = GET_DESCRIPTOR;
     header->wValue = value;
@@ -33,10 +36,11 @@ bool CCyDevice::GetDescriptor(uint16_t value, uint16_t index, uint8_t *data, uin
     header->TimeLimit = DESCRIPTOR_TIME_LIMIT_S;
     header->DataOffset = sizeof(TransferHeader);
     header->DataLength = length;
-    bool ok = SendControlRequest(CYIOCTL_CONTROL_TRANSFER, request.get(), size);
+    bool ok = SendControlRequest(CYIOCTL_CONTROL_TRANSFER, request, size);
     UsbStatus = header->UsbStatus;
     if (keepDriverStatus) DriverStatus = header->DriverStatus;
-    if (ok) std::memcpy(data, request.get() + sizeof(TransferHeader), length);
+    if (ok) std::memcpy(data, request + sizeof(TransferHeader), length);
+    delete[] request;
     return ok;
 }
 
@@ -68,8 +72,6 @@ void CCyDevice::ReadLanguageId() {
 }
 
 void CCyDevice::ReadStringDescriptor(uint8_t index, WCHAR *field) {
-    // Index 0 means the device has no such string; string 0 is the language list.
-    if (index == 0) return;
     uint16_t value = static_cast<uint16_t>(STRING_DESCRIPTOR | index);
     uint8_t head[2];
     if (!GetDescriptor(value, LanguageId, head, sizeof(head), true)) return;
@@ -88,8 +90,15 @@ uint32_t CCyDevice::ReadConfigDescriptor(uint8_t config) {
     if (!GetDescriptor(value, 0, head, sizeof(head), true)) return 0;
     uint16_t wTotalLength = static_cast<uint16_t>(head[2] | head[3] << 8);
     if (wTotalLength < CONFIG_HEADER_LENGTH) return 0;  // not even its own header
-    std::unique_ptr<uint8_t[]> set(new uint8_t[wTotalLength]);
-    if (!GetDescriptor(value, 0, set.get(), wTotalLength, true)) return 0;
-    ConfigDescriptors[config] = set.release();
+    uint8_t *set = KELBnewBytes(wTotalLength);
+    if (!set) {
+        OutOfMemory = true;
+        return 0;
+    }
+    if (!GetDescriptor(value, 0, set, wTotalLength, true)) {
+        delete[] set;
+        return 0;
+    }
+    ConfigDescriptors[config] = set;
     return wTotalLength;
 }

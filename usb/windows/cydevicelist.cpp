@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Finding devices of the driver's interface class and opening one by index.
 #include <cstring>
-#include <new>
 
 #include "cydevice.h"
+#include "include/kelbnew.h"
 
 namespace {
 
@@ -49,10 +49,11 @@ bool CCyDevice::OpenDriverHandle(uint8_t index) {
         oslayer::SetupDiDestroyDeviceInfoList(set);
         return false;
     }
-    uint8_t *storage = new (std::nothrow) uint8_t[needed]();
-    if (!storage) {  // the set is given back before the caller hears of it
+    uint8_t *storage = KELBnewBytes(needed);
+    if (!storage) {
         oslayer::SetupDiDestroyDeviceInfoList(set);
-        throw std::bad_alloc();
+        OutOfMemory = true;
+        return false;
     }
     auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(storage);
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);  // 8 in 64-bit builds, 5 in 32-bit ones

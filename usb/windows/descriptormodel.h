@@ -36,6 +36,7 @@ public:
     uint8_t iInterface;
     uint8_t AltSettingCount;  // interface objects sharing bInterfaceNumber
     uint16_t BlockLength;     // bytes of this interface's descriptor block
+    bool OutOfMemory;         // an endpoint object could not be made: the walk stopped
 };
 
 class CCyConfiguration {
@@ -56,6 +57,11 @@ public:
     uint8_t bmAttributes;
     uint8_t MaxPower;
     uint8_t AltInterfaces;  // interface objects held
+    bool OutOfMemory;       // an object could not be made: the walk stopped
 };
+
+// A configuration built whole from its descriptor set, or null when memory
+// ran out on the way (nothing half built is left).
+CCyConfiguration *NewConfiguration(const uint8_t *set, size_t length, HANDLE handle);
 
 #endif

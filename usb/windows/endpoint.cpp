@@ -2,14 +2,14 @@
 // The endpoint base: construction from a descriptor, the direct and buffered
 // requests, waiting with a time limit, finishing, and the pipe abort.
 #include <cstring>
-#include <new>
 
 #include "endpoints.h"
+#include "include/kelbnew.h"
 
 CCyUSBEndPoint::CCyUSBEndPoint(HANDLE handle, const uint8_t *descriptor)
     : hDevice(handle), DescriptorLength(0), DescriptorType(0), Address(0), Attributes(0), MaxPacketSize(0),
       PacketsPerFrame(0), Interval(0), Timeout(ENDPOINT_TIMEOUT_MS), UsbStatus(0), DriverStatus(0),
-      BytesTransferred(0), LastError(0), IsIn(false), TransferMode(Direct) {
+      BytesTransferred(0), LastError(0), IsIn(false), TransferMode(Direct), Abandoned(false) {
     if (descriptor) {
         DescriptorLength = descriptor[0];
         DescriptorType = descriptor[1];
@@ -26,7 +26,8 @@ CCyUSBEndPoint::CCyUSBEndPoint(HANDLE handle, const uint8_t *descriptor)
 
 uint8_t *CCyUSBEndPoint::BeginDirectTransfer(uint8_t *buffer, LONG length, OVERLAPPED *ov) {
     if (hDevice == INVALID_HANDLE_VALUE || length < 0) return nullptr;
-    uint8_t *context = new uint8_t[sizeof(TransferHeader)];
+    uint8_t *context = NewContext(sizeof(TransferHeader));
+    if (!context) return nullptr;
     TransferHeader *header = new (context) TransferHeader{};
     header->EndpointAddress = Address;
     // The record goes in, the data straight into the caller's buffer.
@@ -38,7 +39,8 @@ uint8_t *CCyUSBEndPoint::BeginDirectTransfer(uint8_t *buffer, LONG length, OVERL
 uint8_t *CCyUSBEndPoint::BeginBufferedTransfer(uint8_t *buffer, LONG length, OVERLAPPED *ov) {
     if (hDevice == INVALID_HANDLE_VALUE || length < 0) return nullptr;
     DWORD size = sizeof(TransferHeader) + static_cast<DWORD>(length);
-    uint8_t *context = new uint8_t[size]();
+    uint8_t *context = NewContext(size);
+    if (!context) return nullptr;
     TransferHeader *header = new (context) TransferHeader{};
     header->EndpointAddress = Address;
     header->DataOffset = sizeof(TransferHeader);
@@ -46,6 +48,23 @@ uint8_t *CCyUSBEndPoint::BeginBufferedTransfer(uint8_t *buffer, LONG length, OVE
     if (length > 0) std::memcpy(context + sizeof(TransferHeader), buffer, static_cast<size_t>(length));
     oslayer::DeviceIoControl(hDevice, CYIOCTL_BUFFERED_TRANSFER, context, size, context, size, nullptr, ov);
     return Started(context);
+}
+
+// A zeroed request record of size bytes, or null with the reason in
+// DriverStatus: nothing is sent then.
+uint8_t *CCyUSBEndPoint::NewContext(uint32_t size) {
+    uint8_t *context = KELBnewBytes(size);
+    if (!context) Failed(XFER_NO_MEMORY, ERROR_NOT_ENOUGH_MEMORY);
+    return context;
+}
+
+// A transfer that ended before or without the driver: this code is its own,
+// not the status words of the transfer before it.
+void CCyUSBEndPoint::Failed(uint32_t driverStatus, uint32_t lastError) {
+    BytesTransferred = 0;
+    UsbStatus = 0;
+    DriverStatus = driverStatus;
+    LastError = lastError;
 }
 
 // Right after a data request went to the driver: what it wrote into the record
@@ -84,6 +103,10 @@ bool CCyUSBEndPoint::FinishTransfer(uint8_t *buffer, LONG &length, OVERLAPPED *o
     BytesTransferred = moved;
     UsbStatus = header->UsbStatus;
     DriverStatus = header->DriverStatus;
+    // A request that failed without a word in the record (a cancelled one,
+    // or one whose record the system did not copy back) keeps the system's
+    // code, so the failure never reads as code 0.
+    if (!ok && UsbStatus == 0 && DriverStatus == 0) DriverStatus = oslayer::GetLastError();
 
     if (IsIn && TransferMode == Buffered && length > 0)
         std::memcpy(buffer, context + header->DataOffset, static_cast<size_t>(length));
@@ -99,36 +122,59 @@ bool CCyUSBEndPoint::WaitForTransfer(OVERLAPPED *ov) {
     LastError = oslayer::GetLastError();
     if (LastError == ERROR_SUCCESS) return true;  // completed at once
     if (LastError != ERROR_IO_PENDING) return false;
-    DWORD waited = oslayer::WaitForSingleObject(ov->hEvent, Timeout);
-    if (waited == WAIT_OBJECT_0) return true;
-    if (waited == WAIT_TIMEOUT) {
-        // The buffers stay the driver's until the aborted request completes.
-        AbortPipe();
-        oslayer::WaitForSingleObject(ov->hEvent, INFINITE);
-    }
+    if (oslayer::WaitForSingleObject(ov->hEvent, Timeout) == WAIT_OBJECT_0) return true;
+    // Out of time.  The aborted request is waited for, and if the abort fails
+    // or the driver does not end it, the request itself is cancelled; each
+    // wait is bounded, since the host's thread must never hang on a driver.
+    if (AbortPipe() && oslayer::WaitForSingleObject(ov->hEvent, ABORT_WAIT_MS) == WAIT_OBJECT_0) return false;
+    oslayer::CancelIoEx(hDevice, ov);
+    if (oslayer::WaitForSingleObject(ov->hEvent, CANCEL_WAIT_MS) == WAIT_OBJECT_0) return false;
+    Abandoned = true;
     return false;
 }
 
+// The driver gets an OVERLAPPED and a data area of the transfer's own, not
+// the caller's memory, so that a request the driver keeps past the call
+// writes into nothing that is freed or used again: such a request's block
+// and context are left allocated on purpose (one per abandoned request; the
+// endpoint then takes no further transfers).
 bool CCyUSBEndPoint::Transfer(uint8_t *buffer, LONG &length, IsoPacketInfo *packetInfos) {
-    OVERLAPPED ov{};
-    ov.hEvent = oslayer::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!ov.hEvent) {  // without an event there is no safe way to wait
-        LastError = oslayer::GetLastError();
-        length = 0;
-        BytesTransferred = 0;
+    LONG asked = length > 0 ? length : 0;
+    length = 0;
+    if (Abandoned) {
+        Failed(XFER_ABANDONED, LastError);
         return false;
     }
-    uint8_t *context = nullptr;
-    try {
-        context = BeginTransfer(buffer, length, &ov);
-    } catch (const std::bad_alloc &) {  // no request record: nothing was sent
-        oslayer::CloseHandle(ov.hEvent);
-        throw;
+    uint8_t *block = KELBnewBytes(sizeof(OVERLAPPED) + static_cast<size_t>(asked));
+    if (!block) {
+        Failed(XFER_NO_MEMORY, ERROR_NOT_ENOUGH_MEMORY);
+        return false;
     }
+    OVERLAPPED *ov = new (block) OVERLAPPED{};
+    uint8_t *data = block + sizeof(OVERLAPPED);
+    if (asked > 0) std::memcpy(data, buffer, static_cast<size_t>(asked));
+    ov->hEvent = oslayer::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!ov->hEvent) {  // without an event there is no safe way to wait
+        DWORD error = oslayer::GetLastError();
+        Failed(error, error);
+        delete[] block;
+        return false;
+    }
+    length = asked;
+    uint8_t *context = BeginTransfer(data, length, ov);
     // A begin that sent nothing leaves nothing to wait for.
-    bool waited = context && WaitForTransfer(&ov);
-    bool finished = FinishTransfer(buffer, length, &ov, context, packetInfos);
-    oslayer::CloseHandle(ov.hEvent);
+    bool waited = context && WaitForTransfer(ov);
+    if (Abandoned) {
+        // The event may go: the system holds the request's own reference.
+        oslayer::CloseHandle(ov->hEvent);
+        length = 0;
+        Failed(XFER_ABANDONED, LastError);
+        return false;
+    }
+    bool finished = FinishTransfer(data, length, ov, context, packetInfos);
+    if (IsIn && length > 0) std::memcpy(buffer, data, static_cast<size_t>(length));
+    oslayer::CloseHandle(ov->hEvent);
+    delete[] block;
     return waited && finished;
 }
 
@@ -153,13 +199,15 @@ uint8_t *CCyInterruptEndPoint::BeginTransfer(uint8_t *buffer, LONG length, OVERL
 
 CCyUSBEndPoint *CreateEndPoint(HANDLE handle, const uint8_t *descriptor) {
     switch (descriptor[3]) {
-    case EP_CONTROL: return new CCyControlEndPoint(handle, descriptor);
-    case EP_ISOC: return new CCyIsocEndPoint(handle, descriptor);
-    case EP_BULK: return new CCyBulkEndPoint(handle, descriptor);
-    case EP_INTERRUPT: return new CCyInterruptEndPoint(handle, descriptor);
+    case EP_CONTROL: return KELBnew<CCyControlEndPoint>(handle, descriptor);
+    case EP_ISOC: return KELBnew<CCyIsocEndPoint>(handle, descriptor);
+    case EP_BULK: return KELBnew<CCyBulkEndPoint>(handle, descriptor);
+    case EP_INTERRUPT: return KELBnew<CCyInterruptEndPoint>(handle, descriptor);
     default: return nullptr;  // synchronisation or usage bits set: no object
     }
 }
+
+bool HasEndPointKind(const uint8_t *descriptor) { return descriptor[3] <= EP_INTERRUPT; }
 
 void DeleteEndPoint(CCyUSBEndPoint *endpoint) {
     if (auto *control = dynamic_cast<CCyControlEndPoint *>(endpoint)) delete control;

@@ -22,6 +22,15 @@ constexpr int32_t DIR_TO_DEVICE = 0;
 constexpr int32_t DIR_FROM_DEVICE = 1;
 
 constexpr uint32_t ENDPOINT_TIMEOUT_MS = 10000;
+// After a time-out: how long the aborted request, and then the cancelled
+// one, is waited for before the transfer is given up.
+constexpr uint32_t ABORT_WAIT_MS = 1000;
+constexpr uint32_t CANCEL_WAIT_MS = 1000;
+
+// Codes of our own in DriverStatus, for failures that are not the driver's.
+// They carry the customer bit of an NTSTATUS, so no driver status equals them.
+constexpr uint32_t XFER_ABANDONED = 0xE0000001u;  // the driver never gave the request back
+constexpr uint32_t XFER_NO_MEMORY = 0xE0000002u;  // nothing sent: no memory for the request
 
 // Base of the family.  The virtual operations keep this slot order, and there
 // is no virtual destructor: objects are freed by kind (DeleteEndPoint).
@@ -57,11 +66,16 @@ public:
     uint32_t LastError;
     bool IsIn;
     XferMode TransferMode;
+    // A request of this endpoint that neither the abort nor the cancel ended:
+    // the driver may still write into it, so the endpoint is not used again.
+    bool Abandoned;
 
 protected:
     ~CCyUSBEndPoint() = default;
     uint8_t *ByTransferMode(uint8_t *buffer, LONG length, OVERLAPPED *ov);
     uint8_t *Started(uint8_t *context);
+    uint8_t *NewContext(uint32_t size);
+    void Failed(uint32_t driverStatus, uint32_t lastError);
 };
 
 class CCyControlEndPoint final : public CCyUSBEndPoint {
@@ -103,8 +117,10 @@ constexpr uint8_t EP_ISOC = 1;
 constexpr uint8_t EP_BULK = 2;
 constexpr uint8_t EP_INTERRUPT = 3;
 
-// The object of the kind the descriptor's bmAttributes names, or null.
+// The object of the kind the descriptor's bmAttributes names, or null: for
+// no such kind (HasEndPointKind false), or when memory ran out.
 CCyUSBEndPoint *CreateEndPoint(HANDLE handle, const uint8_t *descriptor);
+bool HasEndPointKind(const uint8_t *descriptor);
 // Frees an endpoint as the kind it was made (its Attributes).
 void DeleteEndPoint(CCyUSBEndPoint *endpoint);
 

@@ -24,7 +24,8 @@ uint8_t *CCyIsocEndPoint::BeginDirectTransfer(uint8_t *buffer, LONG length, OVER
     if (packets == 0) return nullptr;
     uint32_t infoLength = packets * sizeof(IsoPacketInfo);
     DWORD size = sizeof(TransferHeader) + infoLength;
-    uint8_t *context = new uint8_t[size]();
+    uint8_t *context = NewContext(size);
+    if (!context) return nullptr;
     TransferHeader *header = new (context) TransferHeader{};
     header->EndpointAddress = Address;
     header->PacketInfoOffset = sizeof(TransferHeader);
@@ -41,7 +42,8 @@ uint8_t *CCyIsocEndPoint::BeginBufferedTransfer(uint8_t *buffer, LONG length, OV
     uint32_t infoLength = packets * sizeof(IsoPacketInfo);
     uint32_t dataOffset = sizeof(TransferHeader) + infoLength;
     DWORD size = dataOffset + static_cast<DWORD>(length);
-    uint8_t *context = new uint8_t[size]();
+    uint8_t *context = NewContext(size);
+    if (!context) return nullptr;
     TransferHeader *header = new (context) TransferHeader{};
     header->EndpointAddress = Address;
     header->PacketInfoOffset = sizeof(TransferHeader);

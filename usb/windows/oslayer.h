@@ -45,6 +45,7 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
                     LPCSTR lpName);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped);
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
                          BOOL bWait);
 DWORD GetLastError();

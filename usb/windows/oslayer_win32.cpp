@@ -77,6 +77,11 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
     return ::WaitForSingleObject(hHandle, dwMilliseconds);
 }
 
+BOOL CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped)
+{
+    return ::CancelIoEx(hFile, lpOverlapped);
+}
+
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait)
 {
     return ::GetOverlappedResult(hFile, lpOverlapped, lpNumberOfBytesTransferred, bWait);
