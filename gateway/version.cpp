@@ -4,7 +4,7 @@
 // (project() in CMakeLists.txt, or make.m and the Octave package, which read
 // it from there).
 #ifndef KELBIO_VERSION
-#error "KELBIO_VERSION is set by the build, e.g. -DKELBIO_VERSION=0.9.0"
+#error "KELBIO_VERSION is set by the build, e.g. -DKELBIO_VERSION=0.10.0"
 #endif
 
 #define KELB_TEXT(x) #x
