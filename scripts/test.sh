@@ -23,6 +23,7 @@ stages=(
   "linux32  scripts/stage-linux32.sh   native unit_tests linux32"
   "windows  scripts/stage-windows.sh   native unit_tests windows wine64"
   "bench    bench/run.sh               native bench"
+  "debian   scripts/stage-debian.sh    native octave packaging debian"
 )
 
 passed=0; failed=0; skipped=0; broken=""; reasons=()
