@@ -48,6 +48,7 @@ kelbio usr/lib/kelbio/kelbio.mexa64
 kelbio usr/lib/kelbio/kelbio_boards.m
 kelbio usr/lib/kelbio/sim/libusb-1.0.so.0
 kelbio usr/lib/udev/rules.d/60-kelbio.rules
+kelbio usr/share/doc/kelbio/README.Debian
 kelbio usr/share/doc/kelbio/README.md.gz
 kelbio usr/share/doc/kelbio/changelog.Debian.gz
 kelbio usr/share/doc/kelbio/changelog.gz
