@@ -40,6 +40,9 @@ linux32=(gcc-multilib g++-multilib libusb-1.0-0-dev:i386 qemu-user)
 real_libusb=(umockdev libumockdev-dev)
 # The Octave package is made from the repository with git archive.
 packaging=(git)
+# The Debian packages: debhelper with dh-octave (dh_octave_check comes in
+# dh-octave-autopkgtest), checked by lintian.
+debian=(build-essential debhelper dh-octave dh-octave-autopkgtest lintian)
 # The benchmarks count instructions with callgrind.
 bench=(valgrind python3)
 # The fuzzers: clang with libFuzzer and the sanitizers' runtimes.
@@ -51,7 +54,7 @@ wine32=(wine32:i386)
 
 case "${1:-all}" in
   demo) purposes=(native unit_tests octave) ;;
-  all) purposes=(native unit_tests octave real_libusb packaging bench fuzz linux32 windows wine64 wine32) ;;
+  all) purposes=(native unit_tests octave real_libusb packaging debian bench fuzz linux32 windows wine64 wine32) ;;
   *) echo "usage: $0 [demo|all]" >&2; exit 2 ;;
 esac
 

@@ -26,6 +26,7 @@ stages=(
   "windows  scripts/stage-windows.sh   native unit_tests windows wine64"
   "release  scripts/stage-release.sh   native unit_tests octave linux32 windows wine64"
   "bench    bench/run.sh               native bench"
+  "debian   scripts/stage-debian.sh    native octave packaging debian"
 )
 
 passed=0; failed=0; skipped=0; broken=""; reasons=()

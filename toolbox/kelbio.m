@@ -163,3 +163,50 @@
 
 % kelbio is MIT-licensed (see COPYING); `ver` names its version.
 % SPDX-License-Identifier: MIT
+
+% Checks that `test kelbio` and `pkg test kelbio` run in Octave: the call's own
+% errors and the help need no board; the session on a virtual board runs
+% under kelbio-sim with one TIRK (kelbio-sim TIRK -- octave-cli).
+%!error <^kelbio: Too few input arguments\.$> kelbio ()
+%!error <^kelbio: The first input argument must be a command string\.$> kelbio (5)
+%!error <^kelbio: The first input argument must be a command string\.$> kelbio ({'Open'})
+%!error <^kelbio: The first input argument must be a command string\.$> kelbio ('CloseAllxxxxxxxxxxxx')
+%!error <^kelbio: Unknown command\.$> kelbio ('CloseAllxxxxxxxxxxx')
+%!error <^kelbio: Unknown command\.$> kelbio ('opened')
+%!error <^kelbio: Unknown command\.$> kelbio ('Reader', 'TIRK1')
+%!error <^kelbio: Ambiguous command name\.$> kelbio ('clo')
+%!error <^kelbio: Ambiguous command name\.$> kelbio ('c', 'TIRK1')
+%!error <^kelbio: Ambiguous command name\.$> kelbio ('')
+%!error <^kelbio: Too few input arguments\.$> kelbio ('Help')
+%!error <^kelbio: Too few input arguments\.$> kelbio ('Write', 'TIRK1', 0, 0)
+%!error <^kelbio: Too many input arguments\.$> kelbio ('CloseAll', 'TIRK1')
+%!error <^kelbio: Too many input arguments\.$> kelbio ('Read', 'TIRK1', 1, 2)
+%!error <^kelbio: Too many output arguments\.$> x = kelbio ('CloseAll')
+%!error <^kelbio: Too many output arguments\.$> x = kelbio ('Help', 'TIRK1')
+%!error <^kelbio: Too many output arguments\.$> [a, b, c] = kelbio ('Open', 'TIRK1')
+%!error <^kelbio: Device number is incorrect\.$> kelbio ('Help', 'TIRK0')
+%!error <^kelbio: Invalid KELBport device\.$> kelbio ('Help', 'XYZ1')
+
+%!test  # `lookfor` shows the first sentence, and `help` the text of this file
+%! first = get_first_help_sentence ('kelbio');
+%! assert (first, 'KELBIO  Drive the USB I/O boards of five lab setups from MATLAB or Octave.');
+%! lines = strsplit (evalc ('help kelbio'), "\n");
+%! assert (any (! cellfun ('isempty', strfind (lines, first))));
+
+%!test  # the bus this computer has: a port no board fits is not found
+%! fail ("kelbio ('Open', 'GASPILODEN9')", ['^kelbio: (No (USB devices|matching device) found!|' ...
+%!       'Unable to (create USB context|get list of USB devices): LIBUSB_ERROR_\w+\.)$']);
+
+%!testif ; strcmp (getenv ("KELBSIM_BOARDS"), "TIRK")   # a session on the virtual board
+%! kelbio ('CloseAll');
+%! p = kelbio ('Open', 'TIRK1');
+%! assert (p.Port, 'TIRK1');
+%! assert (kelbio ('Write', p, 0, 0, 2.5), 0);
+%! [d, s] = kelbio ('Read', p);
+%! assert (s, 0);
+%! assert (size (d), [9 1]);
+%! assert (kelbio ('Close', p), 0);
+%! assert (kelbio ('Close', p), 1);   # already closed
+%! fail ("kelbio ('Open', 'TIRK2')", '^kelbio: No matching device found!$');
+%! fail ("kelbio ('Open', 'MORSIVAN1')", '^kelbio: No matching device found!$');
+%! fail ("kelbio ('Open', 'GASPILODEN9')", '^kelbio: No matching device found!$');

@@ -2,26 +2,31 @@
 # SPDX-License-Identifier: MIT
 # Makes the Octave package kelbio-<version>.tar.gz from the repository:
 #   bash packaging/octave/make-package.sh [output-folder]
-# It takes the tracked files as they are in the work tree (committed or not),
-# through git archive, and prints the tarball's path.
+# In a git repository it takes the tracked files as they are in the work tree
+# (committed or not), through git archive; elsewhere the tree's files.  It
+# prints the tarball's path.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 out=${1:-$PWD}
 version=$(sed -nE 's/^project\(kelbio VERSION ([0-9.]+).*/\1/p' "$top/CMakeLists.txt")
 [ -n "$version" ] || { echo "no version in $top/CMakeLists.txt" >&2; exit 1; }
-git -C "$top" rev-parse --git-dir >/dev/null 2>&1 ||
-  { echo "$top is not a git repository: the package is made from one" >&2; exit 1; }
-# A commit of the work tree's tracked files that touches neither the index
-# nor any branch; HEAD itself when nothing is changed.
-tree=$(git -C "$top" stash create)
-tree=${tree:-HEAD}
-date=$(git -C "$top" log -1 --format=%cs "$tree")
-
 name=kelbio-$version
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-git -C "$top" archive "$tree" gateway models usb/linux include packaging toolbox examples COPYING NEWS |
-  tar -x -C "$stage"
+parts=(gateway models usb/linux include packaging toolbox examples COPYING NEWS)
+if git -C "$top" rev-parse --git-dir >/dev/null 2>&1; then
+  # A commit of the work tree's tracked files that touches neither the index
+  # nor any branch; HEAD itself when nothing is changed.
+  tree=$(git -C "$top" stash create)
+  tree=${tree:-HEAD}
+  date=$(git -C "$top" log -1 --format=%cs "$tree")
+  git -C "$top" archive "$tree" "${parts[@]}" | tar -x -C "$stage"
+else
+  # An exported tree (a release or Debian source package): its files as they
+  # are, dated by SOURCE_DATE_EPOCH where the build sets it.
+  date=$(date -u -d "@${SOURCE_DATE_EPOCH:-$(date +%s)}" +%F)
+  tar -C "$top" -c "${parts[@]}" | tar -x -C "$stage"
+fi
 pkg=$stage/$name
 mkdir -p "$pkg/inst/examples" "$pkg/src"
 cp "$stage/COPYING" "$stage/NEWS" "$stage/packaging/octave/INDEX" "$stage/packaging/octave/post_install.m" "$pkg/"

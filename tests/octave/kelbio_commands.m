@@ -8,32 +8,11 @@
 %!  clear kelbio
 %!endfunction
 
-## Errors of the call itself, before any port is looked at
-%!error <^kelbio: Too few input arguments\.$> kelbio ()
-%!error <^kelbio: The first input argument must be a command string\.$> kelbio (5)
-%!error <^kelbio: The first input argument must be a command string\.$> kelbio ({'Open'})
-%!error <^kelbio: The first input argument must be a command string\.$> kelbio ('CloseAllxxxxxxxxxxxx')
-%!error <^kelbio: Unknown command\.$> kelbio ('CloseAllxxxxxxxxxxx')
-%!error <^kelbio: Unknown command\.$> kelbio ('opened')
-%!error <^kelbio: Unknown command\.$> kelbio ('Reader', 'TIRK1')
-%!error <^kelbio: Ambiguous command name\.$> kelbio ('clo')
-%!error <^kelbio: Ambiguous command name\.$> kelbio ('c', 'TIRK1')
-%!error <^kelbio: Ambiguous command name\.$> kelbio ('')
-%!error <^kelbio: Too few input arguments\.$> kelbio ('Help')
-%!error <^kelbio: Too few input arguments\.$> kelbio ('Write', 'TIRK1', 0, 0)
-%!error <^kelbio: Too many input arguments\.$> kelbio ('CloseAll', 'TIRK1')
-%!error <^kelbio: Too many input arguments\.$> kelbio ('Read', 'TIRK1', 1, 2)
-%!error <^kelbio: Too many output arguments\.$> x = kelbio ('CloseAll')
-%!error <^kelbio: Too many output arguments\.$> x = kelbio ('Help', 'TIRK1')
-%!error <^kelbio: Too many output arguments\.$> [a, b, c] = kelbio ('Open', 'TIRK1')
+## The call's own errors and unknown port names are checked in kelbio.m.
 
 ## Port names
-%!error <^kelbio: Device number is incorrect\.$> kelbio ('Help', 'TIRK0')
 %!error <^kelbio: Device number is incorrect\.$> kelbio ('Help', 'TIRK')
 %!error <^kelbio: Device number is incorrect\.$> kelbio ('Help', 'tirkx')
-%!error <^kelbio: Invalid KELBport device\.$> kelbio ('Help', 'XYZ1')
-%!error <^kelbio: No matching device found!$> kelbio ('Open', 'MORSIVAN1')
-%!error <^kelbio: No matching device found!$> kelbio ('Open', 'TIRK2')
 %!error <^kelbio: The second input argument must be a "KELBport" object\.$> kelbio ('Close', 'TIRK1')
 %!error <^kelbio: The second input argument must be a "KELBport" object\.$> kelbio ('Read', 'TIRK1')
 %!error <^kelbio: The second input argument must be a "KELBport" object\.$> kelbio ('Write', 'TIRK1', 0, 0, 0)

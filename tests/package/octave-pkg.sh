@@ -17,18 +17,21 @@ for f in DESCRIPTION COPYING INDEX NEWS inst/kelbio.m inst/Contents.m src/Makefi
 done
 tar -xOzf "$tarball" "kelbio-$version/DESCRIPTION" | grep -x "Version: $version" >/dev/null || fail "DESCRIPTION version"
 
-# pkg keeps its lists in the home folder unless told otherwise.
+# pkg keeps its lists in the home folder, and as root in Octave's own folder,
+# unless told otherwise: both go to the scratch folder, or a run as root
+# would leave an entry naming a removed folder in the computer's list.
 export HOME=$work
 prefix=$work/octave
 mkdir -p "$prefix"
-octave-cli -q -f -H -W --eval "pkg('prefix', '$prefix', '$prefix'); pkg('local_list', '$prefix/list');
+lists="pkg('local_list', '$prefix/list'); pkg('global_list', '$prefix/global_list');"
+octave-cli -q -f -H -W --eval "pkg('prefix', '$prefix', '$prefix'); $lists
                                pkg('install', '$tarball');" </dev/null >"$work/install.log" 2>&1 ||
   { cat "$work/install.log"; fail "pkg install"; }
 mex=$(find "$prefix" -name kelbio.mex)
 strings "$mex" | grep -x "kelbio version $version" >/dev/null || fail "no version string in $mex"
 
 "$build/kelbio-sim" TIRK -- octave-cli -q -f -H -W --eval "
-  pkg('local_list', '$prefix/list');
+  $lists
   pkg load kelbio
   assert (which ('kelbio'), '$mex');
   p = kelbio ('Open', 'TIRK1');
