@@ -4,8 +4,9 @@
 # get them: each holds exactly its list of files (tests/release), the
 # binaries take from the user's system only what it has, the unpacked
 # Windows DLLs pass the Wine scenarios, the unpacked Linux folder runs the
-# demo in Octave through its own kelbio-sim, and its kelbio.mexa64 and
-# kelbio.mexglx work in the stand-in MATLAB host.
+# demo in Octave through its own kelbio-sim, and its kelbio.mexa64,
+# kelbio.mexglx and the two kelbio_pace files work in the stand-in MATLAB
+# host.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=${KELB_OUT:-$top/build}
@@ -33,9 +34,10 @@ else
   cat "$tests.configure.log"; rc=1
 fi
 
-# The Wine scenarios of the windows stage, run on the unpacked DLLs
-# (run-wine.sh runs the host where KELB_PLUGIN_DIR says).
-scenarios='^wine_(gateway|driver)_'
+# The Wine scenarios of the windows stage, run on the unpacked DLLs, the
+# pacing call's among them (run-wine.sh runs the host where KELB_PLUGIN_DIR
+# says).
+scenarios='^wine_(gateway_|driver_|pace$)'
 if why=$(kelb_left_out wine64); then
   for arch in x86_64 i686; do
     n=$(ctest --test-dir "$out/windows-$arch" -N -R "$scenarios" | sed -n 's/^Total Tests: //p')

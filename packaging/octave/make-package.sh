@@ -13,7 +13,7 @@ version=$(sed -nE 's/^project\(kelbio VERSION ([0-9.]+).*/\1/p' "$top/CMakeLists
 name=kelbio-$version
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-parts=(gateway models usb/linux include packaging toolbox examples COPYING NEWS)
+parts=(gateway models usb/linux include tools/pace tools/scan packaging toolbox examples COPYING NEWS)
 if git -C "$top" rev-parse --git-dir >/dev/null 2>&1; then
   # A commit of the work tree's tracked files that touches neither the index
   # nor any branch; HEAD itself when nothing is changed.
@@ -32,7 +32,14 @@ mkdir -p "$pkg/inst/examples" "$pkg/src"
 cp "$stage/COPYING" "$stage/NEWS" "$stage/packaging/octave/INDEX" "$stage/packaging/octave/post_install.m" "$pkg/"
 sed -e "s/@PROJECT_VERSION@/$version/" -e "s/@KELB_DATE@/$date/" \
   "$stage/packaging/octave/DESCRIPTION.in" >"$pkg/DESCRIPTION"
-cp "$stage/toolbox/kelbio.m" "$pkg/inst/"
+# The toolbox; kelbio_setup_udev runs kelbio-setup-udev from its own folder,
+# which finds the rules beside itself.
+for f in kelbio.m kelbio_pace.m kelbio_board.m kelbio_record.m kelbio_liveview.m kelbio_boards.m \
+         kelbio_setup_udev.m; do
+  cp "$stage/toolbox/$f" "$pkg/inst/"
+done
+install -m 755 "$stage/packaging/udev/kelbio-setup-udev" "$pkg/inst/"
+install -m 644 "$stage/packaging/udev/60-kelbio.rules" "$pkg/inst/"
 sed -e "s/@PROJECT_VERSION@/$version/" "$stage/toolbox/Contents.m.in" >"$pkg/inst/Contents.m"
 # pkg puts every folder of the package on the path while it indexes the help,
 # where demo.m would shadow Octave's own demo: the examples carry our prefix.
@@ -40,10 +47,14 @@ for f in "$stage"/examples/*.m; do
   b=$(basename "$f")
   cp "$f" "$pkg/inst/examples/kelbio_${b#kelbio_}"
 done
-cp "$stage/packaging/octave/Makefile" "$pkg/src/"
+cp "$stage/packaging/octave/Makefile" "$stage/packaging/octave/FILES" "$pkg/src/"
 cp -r "$stage/gateway" "$stage/models" "$stage/include" "$pkg/src/"
-mkdir -p "$pkg/src/usb"
+mkdir -p "$pkg/src/usb" "$pkg/src/tools/pace"
 cp -r "$stage/usb/linux" "$pkg/src/usb/"
+mkdir -p "$pkg/src/tools/scan"
+cp "$stage"/tools/scan/*.cpp "$stage"/tools/scan/*.h "$pkg/src/tools/scan/"
+# The pacing call's Linux clock only: the package is built where Octave runs.
+cp "$stage"/tools/pace/{pacemex.cpp,schedule.cpp,schedule.h,clock.h,clock_linux.cpp} "$pkg/src/tools/pace/"
 
 mkdir -p "$out"
 tarball=$(cd "$out" && pwd)/$name.tar.gz

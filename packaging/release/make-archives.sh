@@ -4,10 +4,14 @@
 #
 #   bash packaging/release/make-archives.sh <build-root> [output-folder] [windows] [linux] [octave]
 #
-#   kelbio-<version>-windows.zip   kelbio.mexw64 and kelbio.mexw32, the help
-#                                  files and examples: unzip, addpath, done
+#   kelbio-<version>-windows.zip   kelbio.mexw64 and kelbio.mexw32, the pacing
+#                                  call kelbio_pace.mexw64 and .mexw32, the
+#                                  toolbox (board object, record, live view),
+#                                  the help files and examples: unzip,
+#                                  addpath, done
 #   kelbio-<version>-linux.tar.gz  kelbio.mexa64, kelbio.mexglx and Octave's
-#                                  kelbio.mex, kelbio-scan, the virtual boards
+#                                  kelbio.mex, the same three of kelbio_pace,
+#                                  the toolbox, kelbio-scan, the virtual boards
 #                                  (kelbio-sim), the udev rules and
 #                                  kelbio-setup-udev (kelbio_setup_udev from
 #                                  MATLAB); runs where it is unpacked
@@ -46,11 +50,15 @@ need() {
   return $missing
 }
 
+# The toolbox files for every platform; kelbio_boards and kelbio_setup_udev
+# run Linux programs and go into the Linux archive only.
+toolbox="kelbio.m kelbio_pace.m kelbio_board.m kelbio_record.m kelbio_liveview.m"
+
 # common <folder>: what every archive holds beside the plug-ins.
 common() {
-  local dir=$1
+  local dir=$1 f
   mkdir -p "$dir/examples"
-  cp "$top/toolbox/kelbio.m" "$dir/"
+  for f in $toolbox; do cp "$top/toolbox/$f" "$dir/"; done
   sed "s/@PROJECT_VERSION@/$version/" "$top/toolbox/Contents.m.in" >"$dir/Contents.m"
   cp "$top"/examples/*.m "$dir/examples/"
   cp "$top/README.md" "$top/COPYING" "$top/NEWS" "$dir/"
@@ -64,12 +72,15 @@ ship() {
 for kind in $kinds; do
   case $kind in
     windows)
-      w64=$root/windows-x86_64/kelbio.mexw64 w32=$root/windows-i686/kelbio.mexw32
-      need "$w64" "$w32"
+      w64=$root/windows-x86_64 w32=$root/windows-i686
+      need "$w64/kelbio.mexw64" "$w32/kelbio.mexw32" \
+           "$w64/tools/pace/kelbio_pace.mexw64" "$w32/tools/pace/kelbio_pace.mexw32"
       dir=$stage/windows/$name
       common "$dir"
-      ship x86_64-w64-mingw32-strip "$w64" "$dir/kelbio.mexw64"
-      ship i686-w64-mingw32-strip "$w32" "$dir/kelbio.mexw32"
+      ship x86_64-w64-mingw32-strip "$w64/kelbio.mexw64" "$dir/kelbio.mexw64"
+      ship i686-w64-mingw32-strip "$w32/kelbio.mexw32" "$dir/kelbio.mexw32"
+      ship x86_64-w64-mingw32-strip "$w64/tools/pace/kelbio_pace.mexw64" "$dir/kelbio_pace.mexw64"
+      ship i686-w64-mingw32-strip "$w32/tools/pace/kelbio_pace.mexw32" "$dir/kelbio_pace.mexw32"
       archive=$out/$name-windows.zip
       rm -f "$archive"
       find "$stage/windows" -exec touch -h -d "$stamp" {} +
@@ -80,14 +91,18 @@ for kind in $kinds; do
     linux)
       native=$root/native linux32=$root/linux32
       need "$native/kelbio.mexa64" "$linux32/kelbio.mexglx" "$native/octave/kelbio.mex" \
-           "$native/octave/kelbio-scan" "$native/kelbsim/libusb-1.0.so.0"
+           "$native/tools/pace/kelbio_pace.mexa64" "$linux32/tools/pace/kelbio_pace.mexglx" \
+           "$native/octave/kelbio_pace.mex" "$native/octave/kelbio-scan" "$native/kelbsim/libusb-1.0.so.0"
       dir=$stage/linux/$name
       common "$dir"
       mkdir -p "$dir/sim" "$dir/udev" "$dir/examples/firmware"
       ship strip "$native/kelbio.mexa64" "$dir/kelbio.mexa64"
       ship strip "$linux32/kelbio.mexglx" "$dir/kelbio.mexglx"
-      # Octave on Linux loads kelbio.mex from the same folder.
+      ship strip "$native/tools/pace/kelbio_pace.mexa64" "$dir/kelbio_pace.mexa64"
+      ship strip "$linux32/tools/pace/kelbio_pace.mexglx" "$dir/kelbio_pace.mexglx"
+      # Octave on Linux loads kelbio.mex and kelbio_pace.mex from the same folder.
       ship strip "$native/octave/kelbio.mex" "$dir/kelbio.mex"
+      ship strip "$native/octave/kelbio_pace.mex" "$dir/kelbio_pace.mex"
       ship strip "$native/octave/kelbio-scan" "$dir/kelbio-scan"
       ship strip "$(readlink -f "$native/kelbsim/libusb-1.0.so.0")" "$dir/sim/libusb-1.0.so.0"
       cp "$top/toolbox/kelbio_boards.m" "$top/toolbox/kelbio_setup_udev.m" "$dir/"

@@ -3,7 +3,7 @@
 # prefix must lay out exactly the files the table in doc/developers.md lists (the block
 # that starts with "--prefix /usr/local   --prefix /usr"), every copy must
 # carry the build's version, and the installed kelbio-sim must run the
-# installed kelbio.mex on its own virtual bus.
+# installed kelbio.mex, board object and pacing call on its own virtual bus.
 #   install-prefixes.sh <build-dir> <developers.md> <version>
 set -euo pipefail
 build=$1 readme=$2 version=$3
@@ -42,6 +42,19 @@ grep -qx "% Version $version" "$root/lib/kelbio/Contents.m" || fail "Contents.m 
   assert (which ('kelbio'), '$root/lib/kelbio/kelbio.mex');
   p = kelbio ('Open', 'FELDAR1');
   assert (kelbio ('Close', p), 0);
+  # The installed toolbox: the board object, the pacing call, and the udev
+  # set-up that takes the rules installed beside it.
+  b = kelbio_board ('FELDAR1');
+  assert (b.IsOpen);
+  clear b
+  assert (kelbio ('Close', kelbio ('Open', 'FELDAR1')), 0);
+  assert (which ('kelbio_pace'), '$root/lib/kelbio/kelbio_pace.mex');
+  kelbio_pace ('start', 1e-3);
+  [late, k] = kelbio_pace ();
+  assert (k, 1);
+  [s, t] = kelbio_setup_udev ('--dry-run', '--root', tempname ());
+  assert (s, 0, t);
+  assert (! isempty (strfind (t, 'install -D -m 644 $root/lib/kelbio/udev/60-kelbio.rules ')), t);
   try
     kelbio ('Open', 'TIRK1');
     exit (3);
