@@ -199,11 +199,11 @@ static std::string Hex(const std::vector<uint8_t> &data) {
 std::string Describe(const Call &c) {
     char line[256];
     const std::string &f = c.fn;
-    if (f == "libusb_control_transfer" || f == "usbfs_control") {
+    if (f == "libusb_control_transfer" || f == "usbfs_control" || f == "usbip_control") {
         std::snprintf(line, sizeof line, "%s dev=%d setup=%02x %02x %04x %04x %04x timeout=%u -> %d",
                       f.c_str(), c.device, c.requestType, c.request, c.value, c.index, c.length,
                       c.timeout, c.result);
-    } else if (f == "libusb_bulk_transfer" || f == "usbfs_bulk") {
+    } else if (f == "libusb_bulk_transfer" || f == "usbfs_bulk" || f == "usbip_bulk") {
         std::snprintf(line, sizeof line, "%s dev=%d ep=%02x len=%d timeout=%u -> %d moved=%d%s",
                       f.c_str(), c.device, c.endpoint, c.length, c.timeout, c.result, c.transferred,
                       c.forever ? " forever" : "");

@@ -124,6 +124,16 @@ int BoardBulk(Device *dev, bool in, uint8_t *data, int length, const Fault *faul
 int BoardControl(Device *dev, uint8_t requestType, uint8_t request, uint16_t value,
                  uint16_t index, unsigned char *data, uint16_t length);
 
+// What a front end that carries setup packets (sim/umock, sim/usbip) answers
+// for the standard requests: the device descriptor; configuration 1 with
+// every endpoint on the first interface (bulk, 512 bytes); string descriptor
+// `index`, 0 being the language list (found false when the device has none).
+std::vector<uint8_t> DeviceDescriptor(const Identity &id);
+std::vector<uint8_t> ConfigDescriptor(const Identity &id);
+std::vector<uint8_t> StringOfIndex(const Identity &id, int index, bool *found);
+// The status the kernel gives a URB that libusb then reports as `code`.
+int UrbStatus(int code);
+
 // Reads the descriptors that firmware in `memory` would present; false when
 // there is no device descriptor.
 bool ImageIdentity(const std::array<uint8_t, kFX2MemorySize> &memory, Identity *identity);
