@@ -22,6 +22,7 @@ stages=(
   "fuzz     scripts/stage-fuzz.sh      native fuzz"
   "linux32  scripts/stage-linux32.sh   native unit_tests linux32"
   "windows  scripts/stage-windows.sh   native unit_tests windows wine64"
+  "kernel   scripts/stage-kernel.sh    native unit_tests kernel"
   "bench    bench/run.sh               native bench"
 )
 
