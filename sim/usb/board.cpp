@@ -9,22 +9,30 @@
 namespace kelbsim {
 
 static void BoardTake(Device *dev, const uint8_t *data, int length) {
-    std::vector<uint8_t> packet(data, data + length);
-    if (dev->plant) PlantReceive(dev->plant.get(), packet.data(), length);
-    KeepRecent(&dev->received, packet);
+    if (dev->plant) PlantReceive(dev->plant.get(), data, length);
+    if (Logging()) KeepRecent(&dev->received, std::vector<uint8_t>(data, data + length));
 }
 
 static int BoardGive(Device *dev, uint8_t *data, int length, int limit) {
-    // One packet of the board's stream; a short one loses its tail.
-    if (dev->input.empty()) {
-        uint8_t block[kInputBlockSize] = {};
-        if (dev->plant) PlantBlock(dev->plant.get(), block);
-        dev->input.insert(dev->input.end(), block, block + kInputBlockSize);
+    // One packet of the board's stream; a short one loses its tail.  Queued
+    // bytes go first; the plant's blocks are made in place, without a heap.
+    if (!dev->input.empty()) {
+        int packet = std::min(length, static_cast<int>(dev->input.size()));
+        int moved = std::min(limit, packet);
+        std::copy(dev->input.begin(), dev->input.begin() + moved, data);
+        dev->input.erase(dev->input.begin(), dev->input.begin() + packet);
+        return moved;
     }
-    int packet = std::min(length, static_cast<int>(dev->input.size()));
+    if (dev->blockAt == dev->blockEnd) {
+        dev->block.fill(0);
+        if (dev->plant) PlantBlock(dev->plant.get(), dev->block.data());
+        dev->blockAt = 0;
+        dev->blockEnd = kInputBlockSize;
+    }
+    int packet = std::min(length, dev->blockEnd - dev->blockAt);
     int moved = std::min(limit, packet);
-    std::copy(dev->input.begin(), dev->input.begin() + moved, data);
-    dev->input.erase(dev->input.begin(), dev->input.begin() + packet);
+    std::copy(dev->block.begin() + dev->blockAt, dev->block.begin() + dev->blockAt + moved, data);
+    dev->blockAt += packet;
     return moved;
 }
 

@@ -152,7 +152,12 @@ bool CpuInReset(int device) {
 }
 
 void QueueInput(int device, const std::vector<uint8_t> &bytes) {
-    if (Device *dev = FindDevice(device)) dev->input.insert(dev->input.end(), bytes.begin(), bytes.end());
+    Device *dev = FindDevice(device);
+    if (dev == nullptr) return;
+    // The rest of a plant block the host has begun comes before them.
+    dev->input.insert(dev->input.end(), dev->block.begin() + dev->blockAt, dev->block.begin() + dev->blockEnd);
+    dev->blockAt = dev->blockEnd;
+    dev->input.insert(dev->input.end(), bytes.begin(), bytes.end());
 }
 
 std::vector<std::vector<uint8_t>> Received(int device) {
@@ -225,10 +230,24 @@ std::string Describe(const Call &c) {
     return text;
 }
 
-void Record(const Call &call) {
-    KeepRecent(&TheBus().log, call);
+#ifdef KELBSIM_FROM_ENV
+static bool keepLog = false;
+#else
+static bool keepLog = true;
+#endif
+
+void KeepLog(bool on) { keepLog = on; }
+
+static const char *LogPath() {
     static const char *path = std::getenv("KELBSIM_LOG");
-    if (path != nullptr && *path != '\0') {
+    return path != nullptr && *path != '\0' ? path : nullptr;
+}
+
+bool Logging() { return keepLog || LogPath() != nullptr; }
+
+void Record(const Call &call) {
+    if (keepLog) KeepRecent(&TheBus().log, call);
+    if (const char *path = LogPath()) {
         if (FILE *file = std::fopen(path, "a")) {
             std::fprintf(file, "%s\n", Describe(call).c_str());
             std::fclose(file);

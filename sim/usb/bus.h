@@ -17,6 +17,7 @@
 // product lets go of them, so a stale pointer is caught rather than reused.
 struct libusb_context {
     bool alive = true;
+    uint64_t bornMs = 0;  // bus time of libusb_init
 };
 struct libusb_device {
     int id = 0;
@@ -67,7 +68,9 @@ struct Device {
     int model = kNoModel;
     bool silent = false;
     std::unique_ptr<Plant, void (*)(Plant *)> plant{nullptr, PlantDestroy};
-    std::deque<uint8_t> input;       // bulk IN stream
+    std::deque<uint8_t> input;       // bulk IN stream: blocks a test queued
+    std::array<uint8_t, kInputBlockSize> block{};  // then the plant's, in place
+    int blockAt = 0, blockEnd = 0;
     std::vector<std::vector<uint8_t>> received;
     libusb_device usb;               // the object lists hand out
 };
@@ -95,8 +98,11 @@ Bus &TheBus();
 Device *FindDevice(int id);
 uint64_t NowMs();
 
-// Appends to the log (and to KELBSIM_LOG when it is set).
+// Appends to the log while one is kept (KeepLog), and to KELBSIM_LOG when it
+// is set.  Logging() says whether either is wanted, so that a call nobody
+// reads back builds no entry.
 void Record(const Call &call);
+bool Logging();
 
 // The fault that fires for this call, if one does: its code is returned
 // through *fault.  Unplugs the device when the fault says so.
