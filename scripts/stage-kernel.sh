@@ -15,6 +15,9 @@ build=$out/native
 cache=$out/kernel
 scenarios=6
 cycles=${KELB_KERNEL_CYCLES:-2000}
+# A developer may run some of them: KELB_KERNEL_SCENARIOS='firmware unplug'.
+only=${KELB_KERNEL_SCENARIOS:-}
+[ -z "$only" ] || scenarios=$(wc -w <<<"$only")
 mkdir -p "$cache"
 began=$(date +%s)
 
@@ -94,7 +97,7 @@ if \$b mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=262144 
   \$b mount -t devtmpfs dev /host/dev
   \$b mount -t tmpfs run /host/run
   \$b mount -t tmpfs tmp /host/tmp
-  \$b chroot /host /bin/bash $top/tests/kernel/guest.sh $build $cycles
+  \$b chroot /host /bin/bash $top/tests/kernel/guest.sh $build $cycles $only
 else
   echo "guest: the host's root could not be mounted"
 fi
@@ -108,7 +111,7 @@ boot=$(date +%s%N)
 timeout 600 qemu-system-x86_64 -machine accel=tcg -smp 1 -m 512 -nographic -no-reboot \
   -kernel "$tree/vmlinuz" -initrd "$initrd.gz" -append "console=ttyS0 quiet loglevel=3 panic=-1" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-  </dev/null 2>&1 | tr -d '\r' | tee "$log" | grep -E '^(guest|  |scenario time|firmware|cycles|silent|unplug|models|hotplug|kernel)'
+  </dev/null 2>&1 | tr -d '\r' | tee "$log" | grep -E '^(guest|  |scenario time|firmware|cycles|silent|unplug|models|hotplug|kelbsim)'
 guest_ms=$(( ($(date +%s%N) - boot) / 1000000 ))
 
 echo
@@ -116,7 +119,7 @@ echo "Write+Read cycle (one TIRK board; figures of one run, for comparison):"
 printf '  %-34s %12s\n' "virtual bus (libusb stand-in)" "${each[bus]:-?} us"
 printf '  %-34s %12s\n' "real libusb on umockdev" "${each[umock]:-not built} us"
 printf '  %-34s %12s\n' "real libusb, kernel in QEMU TCG" "$(cycle_time <"$log" | head -n 1) us"
-sed -n 's/^firmware download: /firmware download (in the guest): /p' "$log"
+sed -n 's/^kelbsim-usbip: chip \([0-9]*\) loaded in \([0-9]*\) ms$/firmware download in the guest: chip \1, \2 ms from the first 0xA0 request to CPUCS = 0/p' "$log"
 echo "guest: ${guest_ms} ms from QEMU's start to power-off; stage: $(( $(date +%s) - began )) s"
 
 ok=$(grep -cE '^(firmware|models|cycles|silent|unplug|hotplug): ok$' "$log")

@@ -37,10 +37,15 @@ struct Link {
     int fd = -1;     // our end of the socketpair; -1 once closed
     int port = -1;
     bool configured = false;
+    uint64_t loadStart = 0;  // bus time of a chip's first 0xA0 request
     std::vector<Held> held;
 };
 
 std::vector<Link> links;
+
+// A chip's board comes back on the chip's own port, as on a real hub: bus id
+// -> port, until it is attached.
+std::vector<std::pair<int, int>> homes;
 
 bool ReadFull(int fd, void *buffer, size_t length) {
     auto *at = static_cast<uint8_t *>(buffer);
@@ -146,6 +151,20 @@ uint64_t Sync(bool initial) {
     }
     if (due.empty()) return wait;
     std::vector<int> ports = FreePorts();
+    for (size_t k = 0; k < due.size(); k++) {
+        auto home = std::find_if(homes.begin(), homes.end(), [&](auto &h) { return h.first == due[k]; });
+        if (home == homes.end()) continue;
+        auto port = std::find(ports.begin(), ports.end(), home->second);
+        if (port == ports.end()) {
+            wait = 20;  // vhci has not let the port go yet
+        } else {
+            Attach(due[k], *port);
+            ports.erase(port);
+            homes.erase(home);
+        }
+        due.erase(due.begin() + static_cast<std::ptrdiff_t>(k--));
+    }
+    if (due.empty()) return wait;
     if (ports.size() < due.size()) {
         // Come back once vhci has freed the ports of boards that left.
         if (!initial) due.resize(ports.size());
@@ -223,6 +242,7 @@ void Control(Link &l, Device *dev, const UsbipHeader &h, uint8_t *data, int leng
     } else if (standard) {
         result = Standard(l, dev, s, data, call.length);
     } else {
+        if (dev->fx2 && l.loadStart == 0) l.loadStart = NowMs();
         if (toDevice) call.data.assign(data, data + call.length);
         result = BoardControl(dev, s[0], s[1], static_cast<uint16_t>(call.value),
                               static_cast<uint16_t>(call.index), data, static_cast<uint16_t>(call.length));
@@ -232,8 +252,17 @@ void Control(Link &l, Device *dev, const UsbipHeader &h, uint8_t *data, int leng
     Record(call);
     int actual = result < 0 ? 0 : result;
     Answer(l, h.seqnum, UrbStatus(result < 0 ? result : 0), actual, toDevice ? nullptr : data);
-    // A chip whose CPU now runs answered the write, then leaves the bus.
-    if (!dev->present) Drop(l);
+    // A chip whose CPU now runs answered the write, then leaves the bus; its
+    // board follows it in the bus order.
+    if (!dev->present) {
+        std::fprintf(stderr, "kelbsim-usbip: chip %d loaded in %llu ms\n", dev->id,
+                     static_cast<unsigned long long>(NowMs() - l.loadStart));
+        auto &devices = TheBus().devices;
+        for (size_t i = 0; i + 1 < devices.size(); i++) {
+            if (devices[i].get() == dev) homes.emplace_back(devices[i + 1]->id, l.port);
+        }
+        Drop(l);
+    }
 }
 
 void Bulk(Link &l, Device *dev, const UsbipHeader &h, uint8_t *data, int length) {
@@ -346,6 +375,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     std::string problems;
+    KeepLog(false);  // nothing here reads it back; KELBSIM_LOG still gets every line
     if (!Configure(std::getenv("KELBSIM_BOARDS"), std::getenv("KELBSIM_FAULTS"), &problems)) {
         std::fputs(problems.c_str(), stderr);
     }

@@ -2,9 +2,11 @@
 # Runs inside the QEMU guest of scripts/stage-kernel.sh, on the host's root
 # shared read-only: udevd, then each scenario of kelbio-scenarios on the
 # boards it expects, served by kelbsim-usbip through vhci_hcd.
-#   guest.sh <build-dir> <cycles>
+#   guest.sh <build-dir> <cycles> [<scenario>...]
 build=$1
 cycles=$2
+shift 2
+only=" $* "
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 export LD_LIBRARY_PATH=$build/matlab-stubs
 echo "guest kernel: $(uname -r)"
@@ -27,6 +29,7 @@ ports_free() {
 scenario() {
   local name=$1 boards=$2 faults=$3 start
   shift 3
+  [ "$only" = "  " ] || [[ "$only" == *" $name "* ]] || return 0
   ports_free
   start=$(date +%s%N)
   KELBSIM_BOARDS=$boards KELBSIM_FAULTS=$faults "$build/kelbsim/kelbsim-usbip" \
@@ -35,7 +38,7 @@ scenario() {
   echo "scenario time: $name $(( ($(date +%s%N) - start) / 1000000 )) ms"
 }
 
-ZARVUSB_HEX_FILE=$build/firmware/tirk.hex scenario firmware 'FX2;FELDAR;FX2' ''
+KELBSIM_LOG=/tmp/firmware.log ZARVUSB_HEX_FILE=$build/firmware/tirk.hex scenario firmware 'FX2;FELDAR;FX2' ''
 scenario models 'TIRK=Rig A (0.0);FELDAR;TIRK=Rig B (0.0)' ''
 scenario cycles TIRK '' "$cycles"
 scenario silent TIRK 'BulkIn:1:LIBUSB_ERROR_TIMEOUT:0:1'

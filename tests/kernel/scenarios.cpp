@@ -140,6 +140,21 @@ struct OwnUsb {
     }
 };
 
+// The bus id of the board that took the last bulk OUT packet, from the
+// boards' log (KELBSIM_LOG); 0 when there is none.
+int WrittenTo() {
+    const char *path = std::getenv("KELBSIM_LOG");
+    FILE *log = path != nullptr ? std::fopen(path, "r") : nullptr;
+    if (log == nullptr) return 0;
+    char line[512];
+    int device = 0, id = 0;
+    while (std::fgets(line, sizeof line, log) != nullptr) {
+        if (std::strstr(line, " ep=02 ") != nullptr && std::sscanf(line, "%*s dev=%d", &id) == 1) device = id;
+    }
+    std::fclose(log);
+    return device;
+}
+
 // Open with ZARVUSB_HEX_FILE on two blank chips, a FELDAR board between them:
 // one download each, one message and one pause, then the boards by tag.
 void Firmware() {
@@ -157,13 +172,16 @@ void Firmware() {
     Check(!r.failed && r.printed.empty(), "Open TIRK2, the second chip, with nothing left to program: " + r.error);
     const mxArray *t2 = r.failed ? nullptr : r.out[0];
     const mxArray *f1 = s.OpenOk("FELDAR1");
-    Check(s.Cycle(t1) && s.Cycle(t2), "a Write/Read cycle on each programmed chip");
+    Check(s.Cycle(t1), "a Write/Read cycle on TIRK1");
+    int tirk1 = WrittenTo();
+    Check(s.Cycle(t2), "a Write/Read cycle on TIRK2");
+    std::printf("firmware: TIRK1 is bus id %d, TIRK2 bus id %d (chips 1 and 3 come back as 4 and 5)\n", tirk1,
+                WrittenTo());
     Check(f1 != nullptr && s.Read(f1) == 0, "a Read on FELDAR1");
     Check(s.Open("TIRK3").failed, "no third TIRK board");
     s.CloseAll();
     std::printf("firmware: Open with two downloads %.2f s (3 s pause included), Open of a programmed board %.2f s\n",
                 first, second);
-    std::printf("firmware download: %.2f s for two chips\n", first - 3 - second);
 }
 
 // Two boards of one model and one of another: TIRK2 reaches the second TIRK
