@@ -111,7 +111,7 @@ boot=$(date +%s%N)
 timeout 600 qemu-system-x86_64 -machine accel=tcg -smp 1 -m 512 -nographic -no-reboot \
   -kernel "$tree/vmlinuz" -initrd "$initrd.gz" -append "console=ttyS0 quiet loglevel=3 panic=-1" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-  </dev/null 2>&1 | tr -d '\r' | tee "$log" | grep -E '^(guest|  |scenario time|firmware|cycles|silent|unplug|models|hotplug|kelbsim)'
+  </dev/null 2>&1 | tr -d '\r' | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g; s/\x1bc//g' | tee "$log" | grep -E '^(guest|  |scenario time|firmware|cycles|silent|unplug|models|hotplug|kelbsim)'
 guest_ms=$(( ($(date +%s%N) - boot) / 1000000 ))
 
 echo

@@ -41,7 +41,7 @@ scenario() {
 KELBSIM_LOG=/tmp/firmware.log ZARVUSB_HEX_FILE=$build/firmware/tirk.hex scenario firmware 'FX2;FELDAR;FX2' ''
 scenario models 'TIRK=Rig A (0.0);FELDAR;TIRK=Rig B (0.0)' ''
 scenario cycles TIRK '' "$cycles"
-scenario silent TIRK 'BulkIn:1:LIBUSB_ERROR_TIMEOUT:0:1'
+scenario silent TIRK 'BulkOut:1:LIBUSB_ERROR_PIPE:1:1;BulkIn:1:LIBUSB_ERROR_TIMEOUT:0:1'
 scenario unplug TIRK 'BulkIn:1:LIBUSB_ERROR_NO_DEVICE:0:1:0:unplug'
 scenario hotplug TIRK ''
 echo "guest: done"

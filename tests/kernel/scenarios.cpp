@@ -175,8 +175,10 @@ void Firmware() {
     Check(s.Cycle(t1), "a Write/Read cycle on TIRK1");
     int tirk1 = WrittenTo();
     Check(s.Cycle(t2), "a Write/Read cycle on TIRK2");
-    std::printf("firmware: TIRK1 is bus id %d, TIRK2 bus id %d (chips 1 and 3 come back as 4 and 5)\n", tirk1,
-                WrittenTo());
+    int tirk2 = WrittenTo();
+    // Chips 1 and 3 come back as bus ids 4 and 5, on their own ports.
+    Check(tirk1 == 4 && tirk2 == 5, "TIRK1 is the first chip's board and TIRK2 the second's, not " +
+                                        std::to_string(tirk1) + " and " + std::to_string(tirk2));
     Check(f1 != nullptr && s.Read(f1) == 0, "a Read on FELDAR1");
     Check(s.Open("TIRK3").failed, "no third TIRK board");
     s.CloseAll();
@@ -263,12 +265,15 @@ void Cycles(int cycles) {
     std::printf("cycles: %d Write+Read cycles, %.1f us each\n", cycles, each * 1e6);
 }
 
-// A board that never answers the first Read: the read's time limit, status
-// 16 with the time-out's code, then a good cycle.
+// A board that stalls its second packet and never answers the first Read:
+// status 16 with the stall's code, the read's time limit with the time-out's
+// code, then a good cycle.
 void Silent() {
     Session s;
     const mxArray *p = s.OpenOk("TIRK1");
-    Check(s.Write(p, 0, 0, 0, 0) == 0, "Write before the silent Read");
+    Check(s.Write(p, 0, 0, 0, 0) == 0, "Write before the stall");
+    Check(s.Write(p, 0, 0, 0, 0) == 16, "the stalled Write gives 16");
+    Check(s.Field(p, "WriteError") == 4294967287.0, "WriteError is LIBUSB_ERROR_PIPE");
     double start = Seconds();
     double status = s.Read(p);
     double waited = Seconds() - start;
