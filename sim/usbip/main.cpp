@@ -166,13 +166,10 @@ uint64_t Sync(bool initial) {
     }
     if (due.empty()) return wait;
     if (ports.size() < due.size()) {
-        // Come back once vhci has freed the ports of boards that left.
-        if (!initial) due.resize(ports.size());
-        if (ports.empty()) return 50;
-        if (initial) {
-            std::fprintf(stderr, "kelbsim-usbip: %zu boards, %zu free ports\n", due.size(), ports.size());
-            due.resize(ports.size());
-        }
+        if (initial) std::fprintf(stderr, "kelbsim-usbip: %zu boards, %zu free ports\n", due.size(), ports.size());
+        // The rest come once vhci has freed the ports of boards that left.
+        due.resize(ports.size());
+        wait = 50;
     }
     size_t n = due.size();
     for (size_t k = 0; k < n; k++) Attach(due[k], ports[initial ? n - 1 - k : k]);
