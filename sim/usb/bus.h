@@ -18,6 +18,7 @@
 struct libusb_context {
     bool alive = true;
     uint64_t bornMs = 0;  // bus time of libusb_init
+    int firstNewId = 0;   // devices from this bus id on came while it lived
 };
 struct libusb_device {
     int id = 0;

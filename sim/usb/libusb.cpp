@@ -86,6 +86,7 @@ int libusb_init(libusb_context **ctx) {
     TheBus().contexts.push_back(std::make_unique<libusb_context>());
     libusb_context *made = TheBus().contexts.back().get();
     made->bornMs = NowMs();
+    made->firstNewId = TheBus().nextId;
     if (ctx != nullptr) {
         *ctx = made;
     } else {
@@ -123,16 +124,20 @@ ssize_t libusb_get_device_list(libusb_context *ctx, libusb_device ***list) {
     }
     // As the real libusb does, a context lists the devices it found at its
     // start in bus order, and puts each one that came while it lived (a
-    // chip back with its firmware) at the head, the newest first.
+    // board plugged in, a chip back with its firmware) at the head, the
+    // newest first.
     auto made = std::make_unique<DeviceList>();
-    uint64_t born = LiveContext(ctx)->bornMs;
+    const libusb_context *live = LiveContext(ctx);
+    auto came = [live](const Device *dev) {
+        return dev->id >= live->firstNewId || dev->appearsAt > live->bornMs;
+    };
     for (int id : empty ? std::vector<int>{} : Devices()) {
         Device *dev = FindDevice(id);
         dev->usb.refs++;
         auto at = made->entries.end();
-        if (dev->appearsAt > born) {
+        if (came(dev)) {
             at = made->entries.begin();
-            while (at != made->entries.end() && FindDevice((*at)->id)->appearsAt > dev->appearsAt) ++at;
+            while (at != made->entries.end() && (*at)->id > dev->id && came(FindDevice((*at)->id))) ++at;
         }
         made->entries.insert(at, &dev->usb);
     }

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "sim/usb/bus.h"
 
@@ -72,13 +73,19 @@ TEST(VirtualBus, ChipComesBackAfterTheDelayInItsPlaceAndFirstInTheListsOfItsTime
 
     // As the real libusb lists them: the context that saw the board come
     // lists it first, a new context where the chip was.
-    libusb_context *fresh = nullptr;
+    // A board plugged in now is first for both, last for a context after it.
+    libusb_context *fresh = nullptr, *later = nullptr;
     ASSERT_EQ(libusb_init(&fresh), 0);
-    for (auto [context, first] : {std::pair{ctx, ids[1]}, std::pair{fresh, before}}) {
-        ASSERT_EQ(libusb_get_device_list(context, &list), 3);
+    int plugged = kelbsim::AddBoard(1);
+    ASSERT_EQ(libusb_init(&later), 0);
+    for (auto [context, first, second] : {std::tuple{ctx, plugged, ids[1]}, std::tuple{fresh, plugged, before},
+                                          std::tuple{later, before, ids[1]}}) {
+        ASSERT_EQ(libusb_get_device_list(context, &list), 4);
         EXPECT_EQ(libusb_get_device_address(list[0]), first);
+        EXPECT_EQ(libusb_get_device_address(list[1]), second);
         libusb_free_device_list(list, 1);
     }
+    libusb_exit(later);
     libusb_exit(fresh);
     libusb_exit(ctx);
     kelbsim::Counts n = kelbsim::Alive();
