@@ -13,7 +13,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 out=${KELB_OUT:-$top/build}
 build=$out/native
 cache=$out/kernel
-scenarios=6
+scenarios=7
 cycles=${KELB_KERNEL_CYCLES:-2000}
 # A developer may run some of them: KELB_KERNEL_SCENARIOS='firmware unplug'.
 only=${KELB_KERNEL_SCENARIOS:-}
@@ -64,6 +64,13 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 targets=(kelbio_mex kelbio_scenarios kelbsim_usbip kelbsim_libusb kelbsim_firmware)
 grep -q '^UMOCKDEV_FOUND:INTERNAL=1' "$build/CMakeCache.txt" && targets+=(kelbsim_umock)
+# GNU Octave runs one test file of tests/octave in the guest, where it is installed.
+if grep -q '^KELB_MKOCTFILE:FILEPATH=/' "$build/CMakeCache.txt" && command -v octave-cli >/dev/null; then
+  targets+=(kelbio_octave)
+else
+  scenarios=$((scenarios - 1))
+  echo "kelbio-skipped: 1 kernel tests: GNU Octave or its build of kelbio.mex is not there"
+fi
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >"$out/kernel-build.log" 2>&1 ||
   { tail -n 40 "$out/kernel-build.log"; echo "kernel: the programs did not build"; exit 1; }
 run=$build/tests/kernel/kelbio-scenarios
@@ -111,7 +118,7 @@ boot=$(date +%s%N)
 timeout 600 qemu-system-x86_64 -machine accel=tcg -smp 1 -m 512 -nographic -no-reboot \
   -kernel "$tree/vmlinuz" -initrd "$initrd.gz" -append "console=ttyS0 quiet loglevel=3 panic=-1" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-  </dev/null 2>&1 | tr -d '\r' | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g; s/\x1bc//g' | tee "$log" | grep -E '^(guest|  |scenario time|firmware|cycles|silent|unplug|models|hotplug|kelbsim)'
+  </dev/null 2>&1 | tr -d '\r' | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g; s/\x1bc//g' | tee "$log" | grep -E '^(guest|  |scenario time|firmware|cycles|silent|unplug|models|hotplug|octave|kelbsim)'
 guest_ms=$(( ($(date +%s%N) - boot) / 1000000 ))
 
 echo
@@ -122,7 +129,7 @@ printf '  %-34s %12s\n' "real libusb, kernel in QEMU TCG" "$(cycle_time <"$log" 
 sed -n 's/^kelbsim-usbip: chip \([0-9]*\) loaded in \([0-9]*\) ms$/firmware download in the guest: chip \1, \2 ms from the first 0xA0 request to CPUCS = 0/p' "$log"
 echo "guest: ${guest_ms} ms from QEMU's start to power-off; stage: $(( $(date +%s) - began )) s"
 
-ok=$(grep -cE '^(firmware|models|cycles|silent|unplug|hotplug): ok$' "$log")
+ok=$(grep -cE '^(firmware|models|cycles|silent|unplug|hotplug|octave-[a-z_]*): ok$' "$log")
 failed=$((scenarios - ok))
 echo "kernel scenarios: $ok tests passed, $failed tests failed out of $scenarios (guest kernel $version)"
 [ "$failed" -eq 0 ]
