@@ -189,6 +189,8 @@ void MakeImage(const char *path) {
 
 int main(int argc, char **argv) {
     std::string what = argc > 1 ? argv[1] : "calls";
+    // As in the run-time library, where nothing reads the bus's log back.
+    kelbsim::KeepLog(false);
     if (what == "calls") {
         Calls();
         EighthPort();

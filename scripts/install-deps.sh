@@ -51,10 +51,13 @@ fuzz=(clang libclang-rt-14-dev)
 windows=(g++-mingw-w64-x86-64 g++-mingw-w64-i686)
 wine64=(wine64 wine)
 wine32=(wine32:i386)
+# The real kernel's USB stack: Debian's kernel (downloaded by the stage, not
+# installed) booted in QEMU with a busybox initramfs; udevd comes from udev.
+kernel=(qemu-system-x86 busybox-static cpio)
 
 case "${1:-all}" in
   demo) purposes=(native unit_tests octave) ;;
-  all) purposes=(native unit_tests octave real_libusb packaging debian bench fuzz linux32 windows wine64 wine32) ;;
+  all) purposes=(native unit_tests octave real_libusb packaging debian bench fuzz linux32 windows wine64 wine32 kernel) ;;
   *) echo "usage: $0 [demo|all]" >&2; exit 2 ;;
 esac
 

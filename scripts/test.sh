@@ -25,6 +25,7 @@ stages=(
   "linux32  scripts/stage-linux32.sh   native unit_tests linux32"
   "windows  scripts/stage-windows.sh   native unit_tests windows wine64"
   "release  scripts/stage-release.sh   native unit_tests octave linux32 windows wine64"
+  "kernel   scripts/stage-kernel.sh    native unit_tests kernel"
   "bench    bench/run.sh               native bench"
   "debian   scripts/stage-debian.sh    native octave packaging debian"
 )

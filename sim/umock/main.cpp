@@ -46,21 +46,8 @@ std::string NodeName(int id) {
 // The device and configuration descriptors, as sysfs's "descriptors" file
 // holds them: every endpoint on the first interface.
 std::string DescriptorsHex(const Identity &id) {
-    std::vector<uint8_t> d = {18, 1, 0x00, 0x02, 0, 0, 0, 64,
-                              static_cast<uint8_t>(id.vendorId), static_cast<uint8_t>(id.vendorId >> 8),
-                              static_cast<uint8_t>(id.productId), static_cast<uint8_t>(id.productId >> 8),
-                              0x00, 0x01, id.iManufacturer, id.iProduct, 0, 1};
-    size_t interfaces = id.interfaces.size(), endpoints = id.endpoints.size();
-    size_t total = 9 + 9 * interfaces + 7 * endpoints;
-    std::vector<uint8_t> c = {9, 2, static_cast<uint8_t>(total), static_cast<uint8_t>(total >> 8),
-                              static_cast<uint8_t>(interfaces), 1, 0, 0x80, 50};
-    for (size_t k = 0; k < interfaces; k++) {
-        uint8_t count = k == 0 ? static_cast<uint8_t>(endpoints) : 0;
-        c.insert(c.end(), {9, 4, static_cast<uint8_t>(id.interfaces[k]), 0, count, 0xFF, 0, 0, 0});
-        for (size_t e = 0; k == 0 && e < endpoints; e++) {
-            c.insert(c.end(), {7, 5, id.endpoints[e], 2, 0x00, 0x02, 0});
-        }
-    }
+    std::vector<uint8_t> d = DeviceDescriptor(id);
+    std::vector<uint8_t> c = ConfigDescriptor(id);
     d.insert(d.end(), c.begin(), c.end());
     std::string hex;
     char two[3];
@@ -192,6 +179,7 @@ int main(int argc, char **argv) {
         return 127;
     }
     testbed = umockdev_testbed_new();
+    KeepLog(false);  // nothing here reads it back; KELBSIM_LOG still gets every line
     if (!Configure(std::getenv("KELBSIM_BOARDS"), std::getenv("KELBSIM_FAULTS"))) {
         std::fprintf(stderr, "kelbsim: KELBSIM_BOARDS or KELBSIM_FAULTS has entries it cannot use\n");
     }

@@ -30,19 +30,6 @@ struct Urb {
 
 std::vector<Urb> pending;
 
-constexpr int kLanguage = 0x0409;
-
-// The URB status that libusb turns into `code`.
-int UrbStatus(int code) {
-    switch (code) {
-        case 0: return 0;
-        case LIBUSB_ERROR_PIPE: return -EPIPE;
-        case LIBUSB_ERROR_NO_DEVICE: return -ENODEV;
-        case LIBUSB_ERROR_OVERFLOW: return -EOVERFLOW;
-        default: return -EPROTO;  // LIBUSB_ERROR_IO
-    }
-}
-
 // The ioctl errno that libusb turns into `code`.
 int IoctlErrno(int code) {
     switch (code) {
@@ -53,18 +40,6 @@ int IoctlErrno(int code) {
         case LIBUSB_ERROR_INVALID_PARAM: return EINVAL;
         default: return EIO;
     }
-}
-
-// String descriptor `index`: 0 is the language list; one the board lacks
-// stalls (found false).
-std::vector<uint8_t> DescriptorOfString(const Identity &id, int index, bool *found) {
-    *found = true;
-    if (index == 0) return {4, 3, kLanguage & 0xFF, kLanguage >> 8};
-    if (index >= static_cast<int>(id.strings.size())) {
-        *found = false;
-        return {};
-    }
-    return StringDescriptor(id.strings[static_cast<size_t>(index)]);
 }
 
 bool HasEndpoint(const Device &dev, unsigned char endpoint) {
@@ -111,7 +86,7 @@ void Control(Device *dev, uint8_t *buffer, int length, Urb *urb) {
         result = fault.code != 0 ? fault.code : std::min(fault.transferred, wanted);
     } else if (stringRequest) {
         bool found = false;
-        std::vector<uint8_t> d = DescriptorOfString(dev->identity, value & 0xFF, &found);
+        std::vector<uint8_t> d = StringOfIndex(dev->identity, value & 0xFF, &found);
         result = found ? std::min(static_cast<int>(d.size()), wanted) : LIBUSB_ERROR_PIPE;
         if (found) std::memcpy(data, d.data(), static_cast<size_t>(result));
     } else {

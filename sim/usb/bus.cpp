@@ -152,7 +152,12 @@ bool CpuInReset(int device) {
 }
 
 void QueueInput(int device, const std::vector<uint8_t> &bytes) {
-    if (Device *dev = FindDevice(device)) dev->input.insert(dev->input.end(), bytes.begin(), bytes.end());
+    Device *dev = FindDevice(device);
+    if (dev == nullptr) return;
+    // The rest of a plant block the host has begun comes before them.
+    dev->input.insert(dev->input.end(), dev->block.begin() + dev->blockAt, dev->block.begin() + dev->blockEnd);
+    dev->blockAt = dev->blockEnd;
+    dev->input.insert(dev->input.end(), bytes.begin(), bytes.end());
 }
 
 std::vector<std::vector<uint8_t>> Received(int device) {
@@ -199,11 +204,11 @@ static std::string Hex(const std::vector<uint8_t> &data) {
 std::string Describe(const Call &c) {
     char line[256];
     const std::string &f = c.fn;
-    if (f == "libusb_control_transfer" || f == "usbfs_control") {
+    if (f == "libusb_control_transfer" || f == "usbfs_control" || f == "usbip_control") {
         std::snprintf(line, sizeof line, "%s dev=%d setup=%02x %02x %04x %04x %04x timeout=%u -> %d",
                       f.c_str(), c.device, c.requestType, c.request, c.value, c.index, c.length,
                       c.timeout, c.result);
-    } else if (f == "libusb_bulk_transfer" || f == "usbfs_bulk") {
+    } else if (f == "libusb_bulk_transfer" || f == "usbfs_bulk" || f == "usbip_bulk") {
         std::snprintf(line, sizeof line, "%s dev=%d ep=%02x len=%d timeout=%u -> %d moved=%d%s",
                       f.c_str(), c.device, c.endpoint, c.length, c.timeout, c.result, c.transferred,
                       c.forever ? " forever" : "");
@@ -225,10 +230,24 @@ std::string Describe(const Call &c) {
     return text;
 }
 
-void Record(const Call &call) {
-    KeepRecent(&TheBus().log, call);
+#ifdef KELBSIM_FROM_ENV
+static bool keepLog = false;
+#else
+static bool keepLog = true;
+#endif
+
+void KeepLog(bool on) { keepLog = on; }
+
+static const char *LogPath() {
     static const char *path = std::getenv("KELBSIM_LOG");
-    if (path != nullptr && *path != '\0') {
+    return path != nullptr && *path != '\0' ? path : nullptr;
+}
+
+bool Logging() { return keepLog || LogPath() != nullptr; }
+
+void Record(const Call &call) {
+    if (keepLog) KeepRecent(&TheBus().log, call);
+    if (const char *path = LogPath()) {
         if (FILE *file = std::fopen(path, "a")) {
             std::fprintf(file, "%s\n", Describe(call).c_str());
             std::fclose(file);

@@ -17,6 +17,8 @@
 // product lets go of them, so a stale pointer is caught rather than reused.
 struct libusb_context {
     bool alive = true;
+    uint64_t bornMs = 0;  // bus time of libusb_init
+    int firstNewId = 0;   // devices from this bus id on came while it lived
 };
 struct libusb_device {
     int id = 0;
@@ -67,7 +69,9 @@ struct Device {
     int model = kNoModel;
     bool silent = false;
     std::unique_ptr<Plant, void (*)(Plant *)> plant{nullptr, PlantDestroy};
-    std::deque<uint8_t> input;       // bulk IN stream
+    std::deque<uint8_t> input;       // bulk IN stream: blocks a test queued
+    std::array<uint8_t, kInputBlockSize> block{};  // then the plant's, in place
+    int blockAt = 0, blockEnd = 0;
     double lastBlockAt = -1;         // s on the steady clock; KELBSIM_CLOCK=wall only
     std::vector<std::vector<uint8_t>> received;
     libusb_device usb;               // the object lists hand out
@@ -97,8 +101,11 @@ Bus &TheBus();
 Device *FindDevice(int id);
 uint64_t NowMs();
 
-// Appends to the log (and to KELBSIM_LOG when it is set).
+// Appends to the log while one is kept (KeepLog), and to KELBSIM_LOG when it
+// is set.  Logging() says whether either is wanted, so that a call nobody
+// reads back builds no entry.
 void Record(const Call &call);
+bool Logging();
 
 // The fault that fires for this call, if one does: its code is returned
 // through *fault.  Unplugs the device when the fault says so.
@@ -125,6 +132,16 @@ int FX2Load(Device *dev, bool toDevice, unsigned int address, unsigned char *dat
 int BoardBulk(Device *dev, bool in, uint8_t *data, int length, const Fault *fault);
 int BoardControl(Device *dev, uint8_t requestType, uint8_t request, uint16_t value,
                  uint16_t index, unsigned char *data, uint16_t length);
+
+// What a front end that carries setup packets (sim/umock, sim/usbip) answers
+// for the standard requests: the device descriptor; configuration 1 with
+// every endpoint on the first interface (bulk, 512 bytes); string descriptor
+// `index`, 0 being the language list (found false when the device has none).
+std::vector<uint8_t> DeviceDescriptor(const Identity &id);
+std::vector<uint8_t> ConfigDescriptor(const Identity &id);
+std::vector<uint8_t> StringOfIndex(const Identity &id, int index, bool *found);
+// The status the kernel gives a URB that libusb then reports as `code`.
+int UrbStatus(int code);
 
 // Reads the descriptors that firmware in `memory` would present; false when
 // there is no device descriptor.

@@ -171,6 +171,11 @@ struct Call {
 // The calls since Reset or ClearLog: at least the most recent 4096, at most
 // twice as many.
 const std::vector<Call> &Log();
+// Whether the log above and each board's received packets are kept: on in
+// the library tests link (kelbsim_usb), off in the run-time libusb-1.0.so.0
+// and the other front ends, where nothing reads them in-process (KELBSIM_LOG
+// still gets every line).  Reset does not change it.
+void KeepLog(bool on);
 std::vector<Call> Calls(const std::string &fn);  // the log entries of one function
 void ClearLog();
 std::string Describe(const Call &call);          // one line of text

@@ -63,8 +63,13 @@ bool HasEndpoint(const Device &dev, unsigned char endpoint) {
     return std::find(eps.begin(), eps.end(), endpoint) != eps.end();
 }
 
-int Finish(const Call &call) {
-    Record(call);
+// The call's entry, named only when a log is kept: nothing is allocated
+// for calls that nobody reads back.
+int Finish(Call &call, const char *name) {
+    if (Logging()) {
+        call.fn = name;
+        Record(call);
+    }
     return call.result;
 }
 
@@ -75,22 +80,24 @@ int libusb_init(libusb_context **ctx) {
     ConfigureFromEnvironment();
 #endif
     Call call;
-    call.fn = "libusb_init";
-    if (FaultFails(Op::Init, 0, &call.result)) return Finish(call);
-    if (ctx == nullptr && LiveContext(nullptr) != nullptr) return Finish(call);
+    const char *name = "libusb_init";
+    if (FaultFails(Op::Init, 0, &call.result)) return Finish(call, name);
+    if (ctx == nullptr && LiveContext(nullptr) != nullptr) return Finish(call, name);
     TheBus().contexts.push_back(std::make_unique<libusb_context>());
     libusb_context *made = TheBus().contexts.back().get();
+    made->bornMs = NowMs();
+    made->firstNewId = TheBus().nextId;
     if (ctx != nullptr) {
         *ctx = made;
     } else {
         theDefaultContext = made;
     }
-    return Finish(call);
+    return Finish(call, name);
 }
 
 void libusb_exit(libusb_context *ctx) {
     Call call;
-    call.fn = "libusb_exit";
+    const char *name = "libusb_exit";
     libusb_context *live = LiveContext(ctx);
     if (live == nullptr) {
         Misuse(&call);
@@ -98,40 +105,53 @@ void libusb_exit(libusb_context *ctx) {
         live->alive = false;
         if (live == theDefaultContext) theDefaultContext = nullptr;
     }
-    Finish(call);
+    Finish(call, name);
 }
 
 ssize_t libusb_get_device_list(libusb_context *ctx, libusb_device ***list) {
     Call call;
-    call.fn = "libusb_get_device_list";
+    const char *name = "libusb_get_device_list";
     if (LiveContext(ctx) == nullptr || list == nullptr) {
         Misuse(&call);
-        return Finish(call);
+        return Finish(call, name);
     }
     // A fault with code 0 lists no device, as the real call on an empty bus.
     Fault fault;
     bool empty = FaultFires(Op::List, 0, &fault);
     if (empty && fault.code != 0) {
         call.result = fault.code;
-        return Finish(call);
+        return Finish(call, name);
     }
+    // As the real libusb does, a context lists the devices it found at its
+    // start in bus order, and puts each one that came while it lived (a
+    // board plugged in, a chip back with its firmware) at the head, the
+    // newest first.
     auto made = std::make_unique<DeviceList>();
+    const libusb_context *live = LiveContext(ctx);
+    auto came = [live](const Device *dev) {
+        return dev->id >= live->firstNewId || dev->appearsAt > live->bornMs;
+    };
     for (int id : empty ? std::vector<int>{} : Devices()) {
         Device *dev = FindDevice(id);
         dev->usb.refs++;
-        made->entries.push_back(&dev->usb);
+        auto at = made->entries.end();
+        if (came(dev)) {
+            at = made->entries.begin();
+            while (at != made->entries.end() && (*at)->id > dev->id && came(FindDevice((*at)->id))) ++at;
+        }
+        made->entries.insert(at, &dev->usb);
     }
     call.result = static_cast<int>(made->entries.size());
     made->entries.push_back(nullptr);
     *list = made->entries.data();
     TheBus().lists.push_back(std::move(made));
-    return Finish(call);
+    return Finish(call, name);
 }
 
 void libusb_free_device_list(libusb_device **list, int unref_devices) {
     if (list == nullptr) return;
     Call call;
-    call.fn = "libusb_free_device_list";
+    const char *name = "libusb_free_device_list";
     call.value = unref_devices;
     DeviceList *found = nullptr;
     for (auto &l : TheBus().lists) {
@@ -147,7 +167,7 @@ void libusb_free_device_list(libusb_device **list, int unref_devices) {
             }
         }
     }
-    Finish(call);
+    Finish(call, name);
 }
 
 libusb_device *libusb_ref_device(libusb_device *dev) {
@@ -168,14 +188,14 @@ uint8_t libusb_get_device_address(libusb_device *dev) {
 
 int libusb_get_device_descriptor(libusb_device *dev, libusb_device_descriptor *desc) {
     Call call;
-    call.fn = "libusb_get_device_descriptor";
+    const char *name = "libusb_get_device_descriptor";
     Device *d = DeviceOf(dev);
     if (d == nullptr || desc == nullptr) {
         Misuse(&call);
-        return Finish(call);
+        return Finish(call, name);
     }
     call.device = d->id;
-    if (FaultFails(Op::Descriptor, d->id, &call.result)) return Finish(call);
+    if (FaultFails(Op::Descriptor, d->id, &call.result)) return Finish(call, name);
     std::memset(desc, 0, sizeof *desc);
     desc->bLength = LIBUSB_DT_DEVICE_SIZE;
     desc->bDescriptorType = LIBUSB_DT_DEVICE;
@@ -186,16 +206,16 @@ int libusb_get_device_descriptor(libusb_device *dev, libusb_device_descriptor *d
     desc->iManufacturer = d->identity.iManufacturer;
     desc->iProduct = d->identity.iProduct;
     desc->bNumConfigurations = 1;
-    return Finish(call);
+    return Finish(call, name);
 }
 
 int libusb_open(libusb_device *dev, libusb_device_handle **dev_handle) {
     Call call;
-    call.fn = "libusb_open";
+    const char *name = "libusb_open";
     Device *d = DeviceOf(dev);
     if (d == nullptr || dev_handle == nullptr) {
         Misuse(&call);
-        return Finish(call);
+        return Finish(call, name);
     }
     call.device = d->id;
     if (!d->present) {
@@ -206,13 +226,13 @@ int libusb_open(libusb_device *dev, libusb_device_handle **dev_handle) {
         *dev_handle = handle.get();
         TheBus().handles.push_back(std::move(handle));
     }
-    return Finish(call);
+    return Finish(call, name);
 }
 
 void libusb_close(libusb_device_handle *dev_handle) {
     if (dev_handle == nullptr) return;
     Call call;
-    call.fn = "libusb_close";
+    const char *name = "libusb_close";
     if (LiveHandle(dev_handle) == nullptr) {
         Misuse(&call);
     } else {
@@ -220,16 +240,16 @@ void libusb_close(libusb_device_handle *dev_handle) {
         dev_handle->open = false;
         dev_handle->claimed.clear();  // libusb releases what is still claimed
     }
-    Finish(call);
+    Finish(call, name);
 }
 
 int libusb_claim_interface(libusb_device_handle *dev_handle, int interface_number) {
     Call call;
-    call.fn = "libusb_claim_interface";
+    const char *name = "libusb_claim_interface";
     call.iface = interface_number;
     Device *d = HandleDevice(dev_handle, &call);
-    if (d == nullptr) return Finish(call);
-    if (FaultFails(Op::Claim, d->id, &call.result)) return Finish(call);
+    if (d == nullptr) return Finish(call, name);
+    if (FaultFails(Op::Claim, d->id, &call.result)) return Finish(call, name);
     const auto &ifaces = d->identity.interfaces;
     if (std::find(ifaces.begin(), ifaces.end(), interface_number) == ifaces.end()) {
         call.result = LIBUSB_ERROR_NOT_FOUND;
@@ -245,44 +265,44 @@ int libusb_claim_interface(libusb_device_handle *dev_handle, int interface_numbe
             mine.push_back(interface_number);
         }
     }
-    return Finish(call);
+    return Finish(call, name);
 }
 
 int libusb_release_interface(libusb_device_handle *dev_handle, int interface_number) {
     Call call;
-    call.fn = "libusb_release_interface";
+    const char *name = "libusb_release_interface";
     call.iface = interface_number;
     if (LiveHandle(dev_handle) == nullptr) {
         Misuse(&call);
-        return Finish(call);
+        return Finish(call, name);
     }
     auto &mine = dev_handle->claimed;
     auto held = std::find(mine.begin(), mine.end(), interface_number);
     if (held == mine.end()) {
         call.device = dev_handle->device;
         call.result = LIBUSB_ERROR_NOT_FOUND;
-        return Finish(call);
+        return Finish(call, name);
     }
     mine.erase(held);  // released even when the device has gone
     Device *d = HandleDevice(dev_handle, &call);
     if (d != nullptr) FaultFails(Op::Release, d->id, &call.result);
-    return Finish(call);
+    return Finish(call, name);
 }
 
 int libusb_get_string_descriptor_ascii(libusb_device_handle *dev_handle, uint8_t desc_index,
                                        unsigned char *data, int length) {
     Call call;
-    call.fn = "libusb_get_string_descriptor_ascii";
+    const char *name = "libusb_get_string_descriptor_ascii";
     call.index = desc_index;
     call.length = length;
     if (desc_index == 0 || data == nullptr || length < 1) {
         if (LiveHandle(dev_handle) != nullptr) call.device = dev_handle->device;
         call.result = LIBUSB_ERROR_INVALID_PARAM;  // index 0 is the language list
-        return Finish(call);
+        return Finish(call, name);
     }
     Device *d = HandleDevice(dev_handle, &call);
-    if (d == nullptr) return Finish(call);
-    if (FaultFails(Op::String, d->id, &call.result)) return Finish(call);
+    if (d == nullptr) return Finish(call, name);
+    if (FaultFails(Op::String, d->id, &call.result)) return Finish(call, name);
     if (desc_index >= d->identity.strings.size()) {
         call.result = LIBUSB_ERROR_PIPE;  // the device stalls
     } else {
@@ -293,14 +313,14 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle *dev_handle, uint8_t
         call.text = text.substr(0, static_cast<size_t>(n));
         call.result = n;
     }
-    return Finish(call);
+    return Finish(call, name);
 }
 
 int libusb_control_transfer(libusb_device_handle *dev_handle, uint8_t request_type,
                             uint8_t bRequest, uint16_t wValue, uint16_t wIndex,
                             unsigned char *data, uint16_t wLength, unsigned int timeout) {
     Call call;
-    call.fn = "libusb_control_transfer";
+    const char *name = "libusb_control_transfer";
     call.requestType = request_type;
     call.request = bRequest;
     call.value = wValue;
@@ -310,12 +330,12 @@ int libusb_control_transfer(libusb_device_handle *dev_handle, uint8_t request_ty
     bool toDevice = (request_type & LIBUSB_ENDPOINT_IN) == 0;
     if (toDevice && data != nullptr) call.data.assign(data, data + wLength);
     Device *d = HandleDevice(dev_handle, &call);
-    if (d == nullptr) return Finish(call);
+    if (d == nullptr) return Finish(call, name);
     Fault fault;
     if (FaultFires(Op::Control, d->id, &fault)) {
         if (fault.code != 0) {
             call.result = fault.code;
-            return Finish(call);
+            return Finish(call, name);
         }
         // Code 0: a short transfer, in which only the first bytes move.
         wLength = static_cast<uint16_t>(std::max(0, std::min<int>(fault.transferred, wLength)));
@@ -323,33 +343,33 @@ int libusb_control_transfer(libusb_device_handle *dev_handle, uint8_t request_ty
     }
     call.result = BoardControl(d, request_type, bRequest, wValue, wIndex, data, wLength);
     if (!toDevice && call.result > 0) call.data.assign(data, data + call.result);
-    return Finish(call);
+    return Finish(call, name);
 }
 
 int libusb_bulk_transfer(libusb_device_handle *dev_handle, unsigned char endpoint,
                          unsigned char *data, int length, int *transferred,
                          unsigned int timeout) {
     Call call;
-    call.fn = "libusb_bulk_transfer";
+    const char *name = "libusb_bulk_transfer";
     call.endpoint = endpoint;
     call.length = length;
     call.timeout = timeout;
     if (transferred != nullptr) *transferred = 0;
     Device *d = HandleDevice(dev_handle, &call);
-    if (d == nullptr) return Finish(call);
+    if (d == nullptr) return Finish(call, name);
     if (length < 0 || (length > 0 && data == nullptr) || !HasEndpoint(*d, endpoint)) {
         call.result = LIBUSB_ERROR_IO;
-        return Finish(call);
+        return Finish(call, name);
     }
     bool in = (endpoint & LIBUSB_ENDPOINT_IN) != 0;
     Fault fault;
     bool faulty = FaultFires(in ? Op::BulkIn : Op::BulkOut, d->id, &fault);
     if (faulty && fault.unplug) {
         call.result = LIBUSB_ERROR_NO_DEVICE;
-        return Finish(call);
+        return Finish(call, name);
     }
     int moved = BoardBulk(d, in, data, length, faulty ? &fault : nullptr);
-    if (moved > 0) call.data.assign(data, data + moved);
+    if (moved > 0 && Logging()) call.data.assign(data, data + moved);
     if (faulty) {
         call.result = fault.code;
     } else if (in && d->silent) {
@@ -359,7 +379,7 @@ int libusb_bulk_transfer(libusb_device_handle *dev_handle, unsigned char endpoin
     }
     call.transferred = moved;
     if (transferred != nullptr) *transferred = moved;
-    return Finish(call);
+    return Finish(call, name);
 }
 
 const char *libusb_error_name(int code) {

@@ -230,9 +230,16 @@ TEST_F(FirmwareTest, TwoChipsProgrammedInListOrderThenOnePause) {
     EXPECT_TRUE(std::none_of(sleep, log.end(), [](const kelbsim::Call &c) {
         return c.fn == "libusb_control_transfer";
     }));
-    EXPECT_EQ((sleep + 1)->fn, "libusb_get_device_list");
+    // The selection starts in a new context: the one that saw the boards
+    // come back lists the last one first, a later Open would not.
+    ASSERT_GE(log.end() - sleep, 4);
+    EXPECT_EQ((sleep + 1)->fn, "libusb_exit");
+    EXPECT_EQ((sleep + 2)->fn, "libusb_init");
+    EXPECT_EQ((sleep + 3)->fn, "libusb_get_device_list");
+    EXPECT_EQ(kelbsim::Alive().contexts, 1);
 
-    // Both came back as FELDAR boards where the chips were; Device 0 is the first.
+    // Both came back as FELDAR boards where the chips were; Device 0 is the
+    // first for this port and for the next.
     auto ids = kelbsim::Devices();
     ASSERT_EQ(ids.size(), 2u);
     for (int id : ids) EXPECT_EQ(kelbsim::Product(id), "KELBIO FELDAR board (0.2)");

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "sim/usb/bus.h"
 
@@ -23,7 +24,7 @@ TEST(VirtualBus, SampleFirmwareIsTheImageTheBuildMakes) {
     EXPECT_EQ(ReadAll(KELBSIM_FIRMWARE_DIR "/feldar.hex"), sample);
 }
 
-TEST(VirtualBus, ChipComesBackAfterTheDelayInItsPlace) {
+TEST(VirtualBus, ChipComesBackAfterTheDelayInItsPlaceAndFirstInTheListsOfItsTime) {
     kelbsim::Reset();
     int before = kelbsim::AddBoard(0);
     int fx2 = kelbsim::AddFX2();
@@ -69,6 +70,23 @@ TEST(VirtualBus, ChipComesBackAfterTheDelayInItsPlace) {
     EXPECT_EQ(kelbsim::Model(ids[1]), 3);
     EXPECT_EQ(kelbsim::VendorId(ids[1]), 0x1234);
     EXPECT_EQ(kelbsim::ProductId(ids[1]), 0x5678);
+
+    // As the real libusb lists them: the context that saw the board come
+    // lists it first, a new context where the chip was.
+    // A board plugged in now is first for both, last for a context after it.
+    libusb_context *fresh = nullptr, *later = nullptr;
+    ASSERT_EQ(libusb_init(&fresh), 0);
+    int plugged = kelbsim::AddBoard(1);
+    ASSERT_EQ(libusb_init(&later), 0);
+    for (auto [context, first, second] : {std::tuple{ctx, plugged, ids[1]}, std::tuple{fresh, plugged, before},
+                                          std::tuple{later, before, ids[1]}}) {
+        ASSERT_EQ(libusb_get_device_list(context, &list), 4);
+        EXPECT_EQ(libusb_get_device_address(list[0]), first);
+        EXPECT_EQ(libusb_get_device_address(list[1]), second);
+        libusb_free_device_list(list, 1);
+    }
+    libusb_exit(later);
+    libusb_exit(fresh);
     libusb_exit(ctx);
     kelbsim::Counts n = kelbsim::Alive();
     EXPECT_EQ(n.contexts + n.handles + n.lists + n.deviceRefs + n.misuse, 0);

@@ -29,13 +29,14 @@ static bool IsBlankFX2(libusb_device *device) {
 
 // Programs every FX2 on the bus that shows the chip's own identity, then
 // waits once for them to come back.  Silent when there is no firmware file.
-static void FirmwarePhase(libusb_context *context) {
+// True when it waited.
+static bool FirmwarePhase(libusb_context *context) {
     FILE *stream = FirmwareOpen();
-    if (stream == nullptr) return;
+    if (stream == nullptr) return false;
+    unsigned int wait = 0;
     libusb_device **list = nullptr;
     ssize_t count = libusb_get_device_list(context, &list);
     if (count > 0) {
-        unsigned int wait = 0;
         int lastType = 0;
         for (ssize_t i = 0; i < count; i++) {
             if (!IsBlankFX2(list[i])) continue;
@@ -61,6 +62,7 @@ static void FirmwarePhase(libusb_context *context) {
         libusb_free_device_list(list, 1);
     }
     std::fclose(stream);
+    return wait != 0;
 }
 
 // A device whose product string cannot be read matches no tag.
@@ -86,7 +88,19 @@ void USBopen(KELBstruct *port) {
         }
     }
 
-    FirmwarePhase(port->Context);
+    // libusb lists the boards that came back while this context lived
+    // first, the last one first, where a new context lists them in bus
+    // order; the selection starts afresh so that Device counts the way every
+    // later Open counts, and two ports cannot pick the same board.
+    if (FirmwarePhase(port->Context)) {
+        libusb_exit(port->Context);
+        int rc = libusb_init(&port->Context);
+        if (rc < 0) {
+            port->Context = nullptr;
+            RaiseUsbError("Unable to create USB context: %s.\n", rc);
+            return;
+        }
+    }
 
     libusb_device **list = nullptr;
     ssize_t count = libusb_get_device_list(port->Context, &list);
