@@ -51,8 +51,9 @@ cp "$stage/packaging/octave/Makefile" "$stage/packaging/octave/FILES" "$pkg/src/
 cp -r "$stage/gateway" "$stage/models" "$stage/include" "$pkg/src/"
 mkdir -p "$pkg/src/usb" "$pkg/src/tools/pace"
 cp -r "$stage/usb/linux" "$pkg/src/usb/"
+# The Linux scan: the Windows one (cyusbscan.cpp) needs the CyUSB transport.
 mkdir -p "$pkg/src/tools/scan"
-cp "$stage"/tools/scan/*.cpp "$stage"/tools/scan/*.h "$pkg/src/tools/scan/"
+cp "$stage"/tools/scan/{main,report,json,scan,sysfs,libusberrors}.cpp "$stage"/tools/scan/scan.h "$pkg/src/tools/scan/"
 # The pacing call's Linux clock only: the package is built where Octave runs.
 cp "$stage"/tools/pace/{pacemex.cpp,schedule.cpp,schedule.h,clock.h,clock_linux.cpp} "$pkg/src/tools/pace/"
 
