@@ -14,7 +14,9 @@ name=kelbio-$version
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 parts=(gateway models usb/linux include tools/pace tools/scan packaging toolbox examples COPYING NEWS)
-if git -C "$top" rev-parse --git-dir >/dev/null 2>&1; then
+# A tree exported into a folder of some other repository (a Debian build
+# under a build folder) is not that repository's work tree.
+if [ "$(git -C "$top" rev-parse --show-toplevel 2>/dev/null)" = "$top" ]; then
   # A commit of the work tree's tracked files that touches neither the index
   # nor any branch; HEAD itself when nothing is changed.
   tree=$(git -C "$top" stash create)
