@@ -23,6 +23,18 @@ imports=$(awk '
 def_names() { awk '/^EXPORTS/ { on = 1; next } on && NF { print $1 }' "$1"; }
 allowed_dlls="libmx.dll libmex.dll kernel32.dll msvcrt.dll setupapi.dll user32.dll"
 
+if [ -z "$mxdef" ]; then
+  while read -r lib member; do
+    [ "$member" = "-" ] || continue
+    case " kernel32.dll msvcrt.dll setupapi.dll user32.dll " in
+      *" $lib "*) ;;
+      *) problem "imports $lib" ;;
+    esac
+  done <<<"$imports"
+  [ $fail -eq 0 ] && echo "$(basename "$dll"): imports $(awk '$2 == "-" { printf "%s ", $1 }' <<<"$imports")"
+  exit $fail
+fi
+
 while read -r lib member; do
   [ -n "$lib" ] || continue
   case " $allowed_dlls " in
@@ -35,18 +47,6 @@ while read -r lib member; do
     libmex.dll) def_names "$mexdef" | grep -qx -- "$member" || problem "imports $member from libmex.dll, which MATLAB does not export" ;;
   esac
 done <<<"$imports"
-
-if [ -z "$mxdef" ]; then
-  while read -r lib member; do
-    [ "$member" = "-" ] || continue
-    case " kernel32.dll msvcrt.dll setupapi.dll user32.dll " in
-      *" $lib "*) ;;
-      *) problem "imports $lib" ;;
-    esac
-  done <<<"$imports"
-  [ $fail -eq 0 ] && echo "$(basename "$dll"): imports $(awk '$2 == "-" { printf "%s ", $1 }' <<<"$imports")"
-  exit $fail
-fi
 
 for need in libmx.dll libmex.dll; do
   grep -qx "$need -" <<<"$imports" || problem "does not import $need"
