@@ -45,16 +45,26 @@ function(kelb_add_mex target ext)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME kelbio PREFIX "" SUFFIX ".${ext}"
                         CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   if(P_API STREQUAL "matlab")
-    target_link_libraries(${target} PRIVATE kelb_libmx kelb_libmex)
+    kelb_matlab_mex_link(${target})
     if(WIN32)
-      target_link_options(${target} PRIVATE -static ${PROJECT_SOURCE_DIR}/platform/matlab/kelbio.def)
       target_link_libraries(${target} PRIVATE setupapi user32)
-    else()
-      target_link_options(${target} PRIVATE
-        -Wl,--version-script=${PROJECT_SOURCE_DIR}/platform/matlab/mexFunction.map)
-      if(NOT KELBIO_SANITIZE)
-        target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc -Wl,--no-undefined)
-      endif()
+    endif()
+  endif()
+endfunction()
+
+# kelb_matlab_mex_link(<target>)
+# How every MEX file for MATLAB is linked (kelbio and kelbio_pace): against the
+# stand-in libmx/libmex, exporting mexFunction alone, and carrying its own C++
+# runtime, since MATLAB loads an older libstdc++ of its own first.
+function(kelb_matlab_mex_link target)
+  target_link_libraries(${target} PRIVATE kelb_libmx kelb_libmex)
+  if(WIN32)
+    target_link_options(${target} PRIVATE -static ${PROJECT_SOURCE_DIR}/platform/matlab/kelbio.def)
+  else()
+    target_link_options(${target} PRIVATE
+      -Wl,--version-script=${PROJECT_SOURCE_DIR}/platform/matlab/mexFunction.map)
+    if(NOT KELBIO_SANITIZE)
+      target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc -Wl,--no-undefined)
     endif()
   endif()
 endfunction()

@@ -45,7 +45,12 @@ kelbio usr/lib/kelbio/Contents.m
 kelbio usr/lib/kelbio/kelbio-scan
 kelbio usr/lib/kelbio/kelbio.m
 kelbio usr/lib/kelbio/kelbio.mexa64
+kelbio usr/lib/kelbio/kelbio_board.m
 kelbio usr/lib/kelbio/kelbio_boards.m
+kelbio usr/lib/kelbio/kelbio_liveview.m
+kelbio usr/lib/kelbio/kelbio_pace.m
+kelbio usr/lib/kelbio/kelbio_pace.mexa64
+kelbio usr/lib/kelbio/kelbio_record.m
 kelbio usr/lib/kelbio/sim/libusb-1.0.so.0
 kelbio usr/lib/udev/rules.d/60-kelbio.rules
 kelbio usr/share/doc/kelbio/README.Debian
@@ -56,8 +61,12 @@ kelbio usr/share/doc/kelbio/copyright
 kelbio usr/share/doc/kelbio/examples -> ../../kelbio/examples
 kelbio usr/share/kelbio/examples/demo.m
 kelbio usr/share/man/man1/kelbio-sim.1.gz
+octave-kelbio usr/lib/@MULTIARCH@/octave/packages/kelbio-@VERSION@/@OCTARCH@/kelbio-scan
 octave-kelbio usr/lib/@MULTIARCH@/octave/packages/kelbio-@VERSION@/@OCTARCH@/kelbio.m
 octave-kelbio usr/lib/@MULTIARCH@/octave/packages/kelbio-@VERSION@/@OCTARCH@/kelbio.mex
+octave-kelbio usr/lib/@MULTIARCH@/octave/packages/kelbio-@VERSION@/@OCTARCH@/kelbio_boards.m
+octave-kelbio usr/lib/@MULTIARCH@/octave/packages/kelbio-@VERSION@/@OCTARCH@/kelbio_pace.m
+octave-kelbio usr/lib/@MULTIARCH@/octave/packages/kelbio-@VERSION@/@OCTARCH@/kelbio_pace.mex
 octave-kelbio usr/share/doc/octave-kelbio/NEWS -> ../../octave/packages/kelbio-@VERSION@/packinfo/NEWS
 octave-kelbio usr/share/doc/octave-kelbio/changelog.Debian.gz
 octave-kelbio usr/share/doc/octave-kelbio/copyright
@@ -66,6 +75,9 @@ octave-kelbio usr/share/octave/packages/kelbio-@VERSION@/Contents.m
 octave-kelbio usr/share/octave/packages/kelbio-@VERSION@/doc-cache
 octave-kelbio usr/share/octave/packages/kelbio-@VERSION@/examples/doc-cache
 octave-kelbio usr/share/octave/packages/kelbio-@VERSION@/examples/kelbio_demo.m
+octave-kelbio usr/share/octave/packages/kelbio-@VERSION@/kelbio_board.m
+octave-kelbio usr/share/octave/packages/kelbio-@VERSION@/kelbio_liveview.m
+octave-kelbio usr/share/octave/packages/kelbio-@VERSION@/kelbio_record.m
 octave-kelbio usr/share/octave/packages/kelbio-@VERSION@/packinfo/DESCRIPTION
 octave-kelbio usr/share/octave/packages/kelbio-@VERSION@/packinfo/INDEX
 octave-kelbio usr/share/octave/packages/kelbio-@VERSION@/packinfo/NEWS
@@ -104,7 +116,8 @@ HOME=$out "$root/usr/bin/kelbio-sim" TIRK -- octave-cli -q -f -H -W --eval "
   assert (! isempty (strfind (evalc ('help kelbio'), 'Drive the USB I/O boards')));
   v = ver ('kelbio');
   assert (v.Version, '$version');
-  addpath ('$root/usr/lib/kelbio', '-end');   # kelbio_boards and kelbio-scan, from kelbio
+  # kelbio_boards runs the kelbio-scan beside it in the architecture folder.
+  assert (which ('kelbio_boards'), '$root/usr/lib/$multiarch/octave/packages/kelbio-$version/$octarch/kelbio_boards.m');
   b = kelbio_boards ();
   assert ({b.port}, {'TIRK1'});
   pkg test kelbio

@@ -52,6 +52,21 @@ else
     KELB_PLUGIN_DIR="$release/windows/kelbio-$version" \
       ctest --test-dir "$out/windows-$arch" --output-on-failure -j "$(nproc)" -R "$scenarios" || rc=1
   done
+  # The unpacked scans on a machine with no CyUSB device: status 1 and the
+  # advice on binding a board to the driver.
+  for exe in kelbio-scan.exe win32/kelbio-scan.exe; do
+    text=$(bash "$top/tests/wine/run-wine.sh" "$out/wineprefix" "$release/windows/kelbio-$version/$exe" 2>&1)
+    status=$?
+    if [ $status -eq 77 ]; then
+      echo "kelbio-skipped: 1 Wine run of the unpacked $exe: this machine runs no 32-bit Windows programs"
+    elif [ $status -eq 1 ] && grep -q 'No device is bound to the CyUSB driver' <<<"$text"; then
+      echo "unpacked $exe under Wine with no CyUSB device: status 1 and the driver advice: ok"
+    else
+      echo "FAIL: unpacked $exe under Wine with no CyUSB device: status $status, expected 1 and the driver advice:"
+      echo "$text"
+      rc=1
+    fi
+  done
   if [ -d "$out/wineprefix" ]; then WINEPREFIX="$out/wineprefix" wineserver -w; fi
 fi
 exit $rc

@@ -139,8 +139,8 @@
 %     driver, Browse my computer for drivers, and give the folder of that
 %     .inf. A board bound to another driver (WinUSB, libusb-win32) is not
 %     found: "No matching device found!". kelbio_boards (kelbio-scan.exe
-%     beside the MEX files) lists the devices bound to the driver and the
-%     port name Open binds to each board.
+%     beside the MEX files, the 32-bit one in win32) lists the devices bound
+%     to the driver and the port name Open binds to each board.
 %
 %   Supported versions
 %     MATLAB R2015b or later on 64-bit Linux (kelbio.mexa64) and 64-bit

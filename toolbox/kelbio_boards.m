@@ -15,13 +15,19 @@ function boards = kelbio_boards ()
 %   also shows blank FX2 chips, the firmware file and the devices Open passes
 %   over.  kelbio-scan is taken from the folder of this file, else from the PATH;
 %   on Windows it is kelbio-scan.exe and lists the devices bound to the CyUSB
-%   driver.
+%   driver; 32-bit MATLAB takes the 32-bit one from the win32 folder beside
+%   this file when there is one.
 
-  scan = fullfile (fileparts (mfilename ('fullpath')), 'kelbio-scan');
+  here = fileparts (mfilename ('fullpath'));
+  scan = fullfile (here, 'kelbio-scan');
   discard = '2>/dev/null';
   if (ispc ())
     scan = [scan '.exe'];
     discard = '2>NUL';
+    win32 = fullfile (here, 'win32', 'kelbio-scan.exe');
+    if (strcmp (computer ('arch'), 'win32') && exist (win32, 'file') == 2)
+      scan = win32;
+    end
   end
   if (exist (scan, 'file') ~= 2)
     scan = 'kelbio-scan';

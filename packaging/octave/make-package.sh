@@ -14,7 +14,9 @@ name=kelbio-$version
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 parts=(gateway models usb/linux include tools/pace tools/scan packaging toolbox examples COPYING NEWS)
-if git -C "$top" rev-parse --git-dir >/dev/null 2>&1; then
+# A tree exported into a folder of some other repository (a Debian build
+# under a build folder) is not that repository's work tree.
+if [ "$(git -C "$top" rev-parse --show-toplevel 2>/dev/null)" = "$top" ]; then
   # A commit of the work tree's tracked files that touches neither the index
   # nor any branch; HEAD itself when nothing is changed.
   tree=$(git -C "$top" stash create)
@@ -51,8 +53,9 @@ cp "$stage/packaging/octave/Makefile" "$stage/packaging/octave/FILES" "$pkg/src/
 cp -r "$stage/gateway" "$stage/models" "$stage/include" "$pkg/src/"
 mkdir -p "$pkg/src/usb" "$pkg/src/tools/pace"
 cp -r "$stage/usb/linux" "$pkg/src/usb/"
+# The Linux scan: the Windows one (cyusbscan.cpp) needs the CyUSB transport.
 mkdir -p "$pkg/src/tools/scan"
-cp "$stage"/tools/scan/*.cpp "$stage"/tools/scan/*.h "$pkg/src/tools/scan/"
+cp "$stage"/tools/scan/{main,report,json,scan,sysfs,libusberrors}.cpp "$stage"/tools/scan/scan.h "$pkg/src/tools/scan/"
 # The pacing call's Linux clock only: the package is built where Octave runs.
 cp "$stage"/tools/pace/{pacemex.cpp,schedule.cpp,schedule.h,clock.h,clock_linux.cpp} "$pkg/src/tools/pace/"
 

@@ -7,8 +7,10 @@
 #   kelbio-<version>-windows.zip   kelbio.mexw64 and kelbio.mexw32, the pacing
 #                                  call kelbio_pace.mexw64 and .mexw32, the
 #                                  toolbox (board object, record, live view),
-#                                  the help files and examples: unzip,
-#                                  addpath, done
+#                                  kelbio_boards with the 64-bit kelbio-scan.exe
+#                                  beside it and the 32-bit one in win32/ (for
+#                                  32-bit MATLAB), the help files and examples:
+#                                  unzip, addpath, done
 #   kelbio-<version>-linux.tar.gz  kelbio.mexa64, kelbio.mexglx and Octave's
 #                                  kelbio.mex, the same three of kelbio_pace,
 #                                  the toolbox, kelbio-scan, the virtual boards
@@ -50,9 +52,9 @@ need() {
   return $missing
 }
 
-# The toolbox files for every platform; kelbio_boards and kelbio_setup_udev
-# run Linux programs and go into the Linux archive only.
-toolbox="kelbio.m kelbio_pace.m kelbio_board.m kelbio_record.m kelbio_liveview.m"
+# The toolbox files for every platform; kelbio_setup_udev runs a Linux script
+# and goes into the Linux archive only.
+toolbox="kelbio.m kelbio_pace.m kelbio_board.m kelbio_record.m kelbio_liveview.m kelbio_boards.m"
 
 # common <folder>: what every archive holds beside the plug-ins.
 common() {
@@ -74,13 +76,19 @@ for kind in $kinds; do
     windows)
       w64=$root/windows-x86_64 w32=$root/windows-i686
       need "$w64/kelbio.mexw64" "$w32/kelbio.mexw32" \
-           "$w64/tools/pace/kelbio_pace.mexw64" "$w32/tools/pace/kelbio_pace.mexw32"
+           "$w64/tools/pace/kelbio_pace.mexw64" "$w32/tools/pace/kelbio_pace.mexw32" \
+           "$w64/kelbio-scan.exe" "$w32/kelbio-scan.exe"
       dir=$stage/windows/$name
       common "$dir"
+      mkdir -p "$dir/win32"
       ship x86_64-w64-mingw32-strip "$w64/kelbio.mexw64" "$dir/kelbio.mexw64"
       ship i686-w64-mingw32-strip "$w32/kelbio.mexw32" "$dir/kelbio.mexw32"
       ship x86_64-w64-mingw32-strip "$w64/tools/pace/kelbio_pace.mexw64" "$dir/kelbio_pace.mexw64"
       ship i686-w64-mingw32-strip "$w32/tools/pace/kelbio_pace.mexw32" "$dir/kelbio_pace.mexw32"
+      # Both scans are kelbio-scan.exe; kelbio_boards takes the one of the
+      # running MATLAB's width.
+      ship x86_64-w64-mingw32-strip "$w64/kelbio-scan.exe" "$dir/kelbio-scan.exe"
+      ship i686-w64-mingw32-strip "$w32/kelbio-scan.exe" "$dir/win32/kelbio-scan.exe"
       archive=$out/$name-windows.zip
       rm -f "$archive"
       find "$stage/windows" -exec touch -h -d "$stamp" {} +
@@ -105,7 +113,7 @@ for kind in $kinds; do
       ship strip "$native/octave/kelbio_pace.mex" "$dir/kelbio_pace.mex"
       ship strip "$native/octave/kelbio-scan" "$dir/kelbio-scan"
       ship strip "$(readlink -f "$native/kelbsim/libusb-1.0.so.0")" "$dir/sim/libusb-1.0.so.0"
-      cp "$top/toolbox/kelbio_boards.m" "$top/toolbox/kelbio_setup_udev.m" "$dir/"
+      cp "$top/toolbox/kelbio_setup_udev.m" "$dir/"
       # kelbio-sim finds the virtual bus relative to itself.
       sed 's|@KELB_SIM_DIR@|sim|' "$top/packaging/kelbio-sim.in" >"$dir/kelbio-sim"
       cp "$top/packaging/udev/kelbio-setup-udev" "$dir/"

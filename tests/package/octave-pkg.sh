@@ -20,6 +20,8 @@ for f in DESCRIPTION COPYING INDEX NEWS inst/kelbio.m inst/Contents.m inst/kelbi
          src/tools/pace/pacemex.cpp src/tools/scan/main.cpp; do
   grep -qx "kelbio-$version/$f" <<<"$list" || fail "the package has no $f"
 done
+# pkg builds on Linux: the Windows scan, which needs the CyUSB transport, stays out.
+! grep -q "/cyusbscan.cpp$" <<<"$list" || fail "the package carries the Windows scan's source"
 tar -xOzf "$tarball" "kelbio-$version/DESCRIPTION" | grep -x "Version: $version" >/dev/null || fail "DESCRIPTION version"
 # The package carries every toolbox file; Contents.m names each one once.
 contents=$(tar -xOzf "$tarball" "kelbio-$version/inst/Contents.m")

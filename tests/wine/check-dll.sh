@@ -3,8 +3,11 @@
 # A MEX DLL that MATLAB can load on a bare Windows machine: it imports only
 # MATLAB's libmx.dll and libmex.dll, by the names those export, and the system
 # DLLs KERNEL32, msvcrt, SETUPAPI and USER32; it exports mexFunction alone.
+# check-dll.sh <objdump> <program.exe>
+# A program that runs on a bare Windows machine: it imports the system DLLs
+# alone (no libstdc++, libgcc or winpthread DLL of MinGW's).
 set -euo pipefail
-objdump=$1 dll=$2 mxdef=$3 mexdef=$4
+objdump=$1 dll=$2 mxdef=${3:-} mexdef=${4:-}
 
 dump=$("$objdump" -p "$dll")
 fail=0
@@ -19,6 +22,18 @@ imports=$(awk '
 
 def_names() { awk '/^EXPORTS/ { on = 1; next } on && NF { print $1 }' "$1"; }
 allowed_dlls="libmx.dll libmex.dll kernel32.dll msvcrt.dll setupapi.dll user32.dll"
+
+if [ -z "$mxdef" ]; then
+  while read -r lib member; do
+    [ "$member" = "-" ] || continue
+    case " kernel32.dll msvcrt.dll setupapi.dll user32.dll " in
+      *" $lib "*) ;;
+      *) problem "imports $lib" ;;
+    esac
+  done <<<"$imports"
+  [ $fail -eq 0 ] && echo "$(basename "$dll"): imports $(awk '$2 == "-" { printf "%s ", $1 }' <<<"$imports")"
+  exit $fail
+fi
 
 while read -r lib member; do
   [ -n "$lib" ] || continue
