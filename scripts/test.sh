@@ -78,6 +78,10 @@ for row in "${stages[@]}"; do
 done
 
 [ -z "$broken" ] || echo "failed stages:$broken"
+# What the install step had to leave out is why most skips above happened.
+while IFS= read -r line; do
+  reasons=("not installed now, $line" "${reasons[@]}")
+done < <(cat "$KELB_LEFT_OUT" 2>/dev/null)
 if [ ${#reasons[@]} -gt 0 ]; then
   echo "skipped: $(IFS=';'; echo "${reasons[*]}" | sed 's/;/; /g')"
 fi
