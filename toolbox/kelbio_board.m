@@ -6,7 +6,9 @@ classdef kelbio_board < handle
 %   overwritten, when the function that made it returns or ends with an
 %   error, or when you call delete (B) or close (B).  It uses the eight
 %   kelbio commands and nothing else, so it mixes freely with them: B.Object
-%   is the KELBport structure they take.
+%   is the KELBport structure they take.  A port name stands for one board:
+%   kelbio('Open', 'TIRK1') and KELBIO_BOARD ('TIRK1') hold the same port, and
+%   when the object closes it, it is closed for the command form too.
 %
 %   Named KELBIO_BOARD after what it stands for, as MATLAB names its device
 %   objects (serialport, arduino, daq), with the kelbio_ prefix of the other
